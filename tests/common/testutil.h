@@ -1,0 +1,55 @@
+// Helpers shared by the test programs: child processes (each test program can run
+// as its own child in a named role) and the facts of the machine the tests run on.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace testutil {
+
+using ChildMain = int (*)(const wchar_t* arg);
+
+// Registers a child role; a test program started with "--lk-child=<role> <arg>"
+// runs that function instead of the tests and exits with its result.
+struct ChildRole {
+  ChildRole(const wchar_t* role, ChildMain fn);
+};
+
+// A started child process of this test program. Its destructor ends the child
+// (by the handle it started, never by name) if it still runs.
+class Child {
+ public:
+  Child() = default;
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool Start(const wchar_t* role, const wchar_t* arg = L"");
+  DWORD Pid() const { return pi_.dwProcessId; }
+  HANDLE Handle() const { return pi_.hProcess; }
+  // Waits for the end; returns the exit code, or 0xFFFFFFFF on time-out.
+  DWORD WaitExit(DWORD timeoutMs);
+
+ private:
+  PROCESS_INFORMATION pi_{};
+};
+
+// True when this is a 32-bit test running on a machine that executes 32-bit code
+// only through an emulator: every new process then costs about a minute, so
+// tests that start processes skip themselves.
+bool SlowProcessStart();
+
+// A name unique to this test program's bitness, so that the 32- and 64-bit runs
+// of the same test can share one Windows session at the same time.
+std::wstring BitnessName(const wchar_t* base);
+
+// Path of this program's own file.
+std::wstring SelfPath();
+
+}  // namespace testutil
+
+#define LK_SKIP_IF_SLOW_PROCESS_START()                                                    \
+  do {                                                                                      \
+    if (testutil::SlowProcessStart()) GTEST_SKIP() << "32-bit processes start too slowly here"; \
+  } while (0)
