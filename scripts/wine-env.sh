@@ -55,6 +55,12 @@ lk_wine_start() {
   else
     "$lk_wine64" wineboot </dev/null >/dev/null 2>&1 || true
   fi
+  # A crashing program ends at once instead of waiting in the post-mortem debugger.
+  local view
+  for view in 64 32; do
+    "$lk_wine64" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+      /v Debugger /f /reg:$view </dev/null >/dev/null 2>&1 || true
+  done
 }
 
 lk_wine_stop() {

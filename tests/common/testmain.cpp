@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -18,8 +19,18 @@ int wmain(int argc, wchar_t** argv) {
     if (it == testutil::Roles().end()) return 250;
     return it->second(argc >= 3 ? argv[2] : L"");
   }
+  // Unbuffered, so that what a crashing test printed is not lost with it.
+  setvbuf(stdout, nullptr, _IONBF, 0);
   // Message boxes from a failing test must not wait for a click that never comes.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   testing::InitGoogleTest(&argc, argv);
+  if (testutil::SlowProcessStart()) {
+    // Suites named *Spawn start further processes, which take about a minute
+    // each here; they are left out rather than skipped one by one.
+    std::string filter = GTEST_FLAG_GET(filter);
+    filter += filter.find('-') == std::string::npos ? "-*Spawn.*" : ":*Spawn.*";
+    GTEST_FLAG_SET(filter, filter);
+    std::printf("32-bit processes start slowly here: the *Spawn suites are left out\n");
+  }
   return RUN_ALL_TESTS();
 }

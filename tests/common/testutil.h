@@ -36,8 +36,8 @@ class Child {
 };
 
 // True when this is a 32-bit test running on a machine that executes 32-bit code
-// only through an emulator: every new process then costs about a minute, so
-// tests that start processes skip themselves.
+// only through an emulator: every new process then costs about a minute, so the
+// test suites that start processes (named *Spawn) are left out.
 bool SlowProcessStart();
 
 // A name unique to this test program's bitness, so that the 32- and 64-bit runs
@@ -48,8 +48,3 @@ std::wstring BitnessName(const wchar_t* base);
 std::wstring SelfPath();
 
 }  // namespace testutil
-
-#define LK_SKIP_IF_SLOW_PROCESS_START()                                                    \
-  do {                                                                                      \
-    if (testutil::SlowProcessStart()) GTEST_SKIP() << "32-bit processes start too slowly here"; \
-  } while (0)

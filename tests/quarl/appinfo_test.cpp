@@ -83,8 +83,7 @@ int SecondCopy(const wchar_t* code) {
 }
 testutil::ChildRole secondCopyRole(L"second-copy", SecondCopy);
 
-TEST(InstanceMutex, SecondCopyAnnouncesItselfAndGivesWay) {
-  LK_SKIP_IF_SLOW_PROCESS_START();
+TEST(InstanceMutexSpawn, SecondCopyAnnouncesItselfAndGivesWay) {
   const std::wstring code = testutil::BitnessName(L"lkmutex");
   SetIdentity(code.c_str());
   ASSERT_TRUE(quarl::PostInit());
