@@ -251,14 +251,14 @@ BOOL IsProcessInWow64() {
   return wow;
 }
 
-BOOL EnableDebugPrivilege() {
+BOOL EnablePrivilege(const wchar_t* privilege) {
   HANDLE token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
     return FALSE;
   TOKEN_PRIVILEGES tp = {};
   tp.PrivilegeCount = 1;
   tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  BOOL ok = LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &tp.Privileges[0].Luid);
+  BOOL ok = LookupPrivilegeValueW(nullptr, privilege, &tp.Privileges[0].Luid);
   if (ok) {
     // Success of the call alone says nothing: a privilege the user lacks gives
     // ERROR_NOT_ALL_ASSIGNED in the last error.
@@ -271,6 +271,8 @@ BOOL EnableDebugPrivilege() {
   SetLastError(err);
   return ok;
 }
+
+BOOL EnableDebugPrivilege() { return EnablePrivilege(L"SeDebugPrivilege"); }
 
 PFN_ShellExecuteW SetShellExecuteHook(PFN_ShellExecuteW fn) {
   PFN_ShellExecuteW old = g_shellExecute;

@@ -72,6 +72,9 @@ QUARL_API BOOL IsOSVistaOrHigher();
 QUARL_API BOOL IsOSWindows2000();
 QUARL_API BOOL IsProcessInWow64();
 QUARL_API BOOL EnableDebugPrivilege();
+// Enables one named privilege in the process token; true when the token now has
+// it enabled (a privilege the user does not hold gives false).
+QUARL_API BOOL EnablePrivilege(const wchar_t* privilege);
 QUARL_API BOOL LaunchElevatedInstance();
 QUARL_API BOOL InitNetworkAPI();
 QUARL_API int GetMachineIPAddresses(DWORD* addresses, DWORD bufferBytes);

@@ -1,4 +1,6 @@
-// The registry option store of a program: one open key under which its settings live.
+// The registry option store of a program: one open key under which its settings
+// live, with typed reads that fall back to a default and writes that return the
+// registry's status code.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +15,19 @@ class QUARL_API REGOPTIONS {
   // before is not closed (copies of this object may still use it).
   BOOL Init(HKEY root, const wchar_t* subKey);
   HKEY GetKey() const { return key; }
+
+  // Each returns the registry status code (ERROR_SUCCESS on success).
+  LONG SetOptionBOOL(const wchar_t* name, BOOL value);
+  LONG SetOptionDWORD(const wchar_t* name, DWORD value);
+  LONG SetOptionBINARY(const wchar_t* name, const void* data, DWORD bytes);
+
+  BOOL IsOptionSet(const wchar_t* name);
+  // The stored number when it is a 4-byte REG_DWORD; the default otherwise.
+  DWORD GetOptionDWORD(const wchar_t* name, DWORD defaultValue);
+  BOOL GetOptionBOOL(const wchar_t* name, BOOL defaultValue);
+  // Reads the value's bytes, of any type. On failure (missing, or larger than
+  // the buffer) *bytesRead is 0 and the buffer's content is undefined.
+  BOOL GetOptionBINARY(const wchar_t* name, void* buffer, DWORD bufferBytes, DWORD* bytesRead);
 
  private:
   HKEY key;

@@ -15,15 +15,15 @@ trap lk_wine_stop EXIT
 lk_wine_start
 echo "display: $DISPLAY"
 
-# The 32-bit program starts its 64-bit twin under WOW64. Where 32-bit code runs
-# only through an emulator (or not at all) the twin is started directly.
-if [ "$(lk_i386_mode)" = native ]; then
-  exe=$build/bin/Larkon.exe
-  loader=wine
-else
-  exe=$build/bin/larkon64.exe
-  loader=$lk_wine64
-fi
+# The 32-bit program starts its 64-bit twin under WOW64. Where 32-bit code
+# cannot run at all, the twin is started directly.
+case $(lk_i386_mode) in
+  native) exe=$build/bin/Larkon.exe loader=wine ;;
+  emulated)
+    echo "32-bit code runs through an emulator here: Larkon.exe takes about a minute to start its twin"
+    exe=$build/bin/Larkon.exe loader=wine ;;
+  *) exe=$build/bin/larkon64.exe loader=$lk_wine64 ;;
+esac
 if [ ! -f "$exe" ]; then
   echo "$(basename "$exe") has not been built" >&2
   exit 1

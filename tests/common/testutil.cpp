@@ -20,11 +20,21 @@ std::wstring SelfPath() {
   return path;
 }
 
+std::wstring SelfDir() {
+  std::wstring p = SelfPath();
+  return p.substr(0, p.find_last_of(L"\\/") + 1);
+}
+
 bool Child::Start(const wchar_t* role, const wchar_t* arg) {
-  std::wstring cmd = L"\"" + SelfPath() + L"\" --lk-child=" + role + L" " + arg;
+  return StartCommand(L"\"" + SelfPath() + L"\" --lk-child=" + role + L" " + arg);
+}
+
+bool Child::StartCommand(const std::wstring& commandLine, const wchar_t* workingDir) {
+  cmd_ = commandLine;
+  std::wstring buf = commandLine;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
-  return CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_) != 0;
+  return CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, workingDir, &si, &pi_) != 0;
 }
 
 DWORD Child::WaitExit(DWORD timeoutMs) {

@@ -26,6 +26,9 @@ class Child {
   Child& operator=(const Child&) = delete;
 
   bool Start(const wchar_t* role, const wchar_t* arg = L"");
+  // Starts any command line, optionally in another working folder.
+  bool StartCommand(const std::wstring& commandLine, const wchar_t* workingDir = nullptr);
+  const std::wstring& CommandLine() const { return cmd_; }
   DWORD Pid() const { return pi_.dwProcessId; }
   HANDLE Handle() const { return pi_.hProcess; }
   // Waits for the end; returns the exit code, or 0xFFFFFFFF on time-out.
@@ -33,6 +36,7 @@ class Child {
 
  private:
   PROCESS_INFORMATION pi_{};
+  std::wstring cmd_;
 };
 
 // True when this is a 32-bit test running on a machine that executes 32-bit code
@@ -44,7 +48,8 @@ bool SlowProcessStart();
 // of the same test can share one Windows session at the same time.
 std::wstring BitnessName(const wchar_t* base);
 
-// Path of this program's own file.
+// Path of this program's own file, and the folder it is in (with a backslash).
 std::wstring SelfPath();
+std::wstring SelfDir();
 
 }  // namespace testutil

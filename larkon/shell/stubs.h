@@ -1,0 +1,31 @@
+// Start-up steps whose subsystems are not part of the program yet. Each keeps
+// its place in the start-up order and is replaced when its subsystem lands.
+#pragma once
+
+#include <windows.h>
+
+namespace larkon {
+
+// The compatibility core: identity, mutexes and registry footprint.
+void InitCompatibilityCore(HINSTANCE module, const wchar_t* commandLine, int showCommand);
+// The stored or first-run language, and the language module.
+void LoadLanguageComponents();
+// The launcher's registration (resident hot-key starter).
+void RegisterLauncher(BOOL launchOnCtrlAltF11);
+// Icon table, system counters and the CPU and memory history graphs.
+void SetUpSystemGraphs();
+// The library's global performance source.
+void TakePerformanceSource();
+// The live process list (its collector thread stays unstarted).
+void InitProcessList();
+// One pass of the system-wide data: process list, counters, tray image, graphs.
+void RefreshSystemData();
+
+// The warning box of the compatibility runtime: a heading over a text.
+void ShowWarning(HWND owner, const wchar_t* heading, const wchar_t* text, const wchar_t* caption);
+
+// Dialog 175: the denied shutdown privilege. Returns the "do not show this
+// warning again" state.
+BOOL ShowShutdownWarning(HWND owner, const wchar_t* text);
+
+}  // namespace larkon
