@@ -42,6 +42,11 @@ struct Script {
   void (*mangle)(BYTE* buffer) = nullptr;
 
   void Load(Snapshot& s);
+  static Script Of(Snapshot s) {
+    Script sc;
+    sc.Load(s);
+    return sc;
+  }
 };
 
 // Installs the script for the objects initialised while it is alive.

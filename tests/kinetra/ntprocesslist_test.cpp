@@ -24,9 +24,7 @@ fake::Snapshot WindowsLike() {
 }
 
 TEST(NtProcessList, IdleRecordIsNeverAnItem) {
-  fake::Snapshot snap = WindowsLike();
-  fake::Script script;
-  script.Load(snap);
+  fake::Script script = fake::Script::Of(WindowsLike());
   fake::Scope scope(&script);
   _NTPROCESSLIST list;
   ASSERT_TRUE(list.IsClassReady());
@@ -86,9 +84,7 @@ TEST(NtProcessList, WineSnapshotWithoutIdleRecordKeepsItsFirstProcess) {
 }
 
 TEST(NtProcessList, GrowingTableIsAbsorbedBy64KRetries) {
-  fake::Snapshot snap = WindowsLike();
-  fake::Script script;
-  script.Load(snap);
+  fake::Script script = fake::Script::Of(WindowsLike());
   const ULONG size = ULONG(script.bytes.size());
   script.extraNeeded = 150000;  // the table grows after it was sized
   fake::Scope scope(&script);
@@ -102,9 +98,7 @@ TEST(NtProcessList, GrowingTableIsAbsorbedBy64KRetries) {
 }
 
 TEST(NtProcessList, FailedFillKeepsNoBuffer) {
-  fake::Snapshot snap = WindowsLike();
-  fake::Script script;
-  script.Load(snap);
+  fake::Script script = fake::Script::Of(WindowsLike());
   fake::Scope scope(&script);
   _NTPROCESSLIST list;
   TL_NTPROCESSLIST tl;
@@ -148,9 +142,7 @@ TEST(NtProcessList, BadLinksEndTheWalkInsideTheBuffer) {
     DWORD threadsOfLast;
   } cases[] = {{LinkOutside, 1, 0}, {LinkToSelf, 0, 0}, {NameOutside, 3, 5}};
   for (const Case& c : cases) {
-    fake::Snapshot snap = WindowsLike();
-    fake::Script script;
-    script.Load(snap);
+    fake::Script script = fake::Script::Of(WindowsLike());
     script.mangle = c.mangle;
     fake::Scope scope(&script);
     _NTPROCESSLIST list;
@@ -168,9 +160,7 @@ TEST(NtProcessList, BadLinksEndTheWalkInsideTheBuffer) {
 }
 
 TEST(NtProcessList, SelfLinkedRecordDoesNotLoopForever) {
-  fake::Snapshot snap = WindowsLike();
-  fake::Script script;
-  script.Load(snap);
+  fake::Script script = fake::Script::Of(WindowsLike());
   script.mangle = [](BYTE* b) {
     auto r = reinterpret_cast<kinetra::KN_SYSTEM_PROCESS_INFORMATION*>(b);
     auto second = reinterpret_cast<kinetra::KN_SYSTEM_PROCESS_INFORMATION*>(b + r->NextEntryOffset);
@@ -183,9 +173,7 @@ TEST(NtProcessList, SelfLinkedRecordDoesNotLoopForever) {
 }
 
 TEST(NtProcessList, ThreadRecordsBeginAfterTheWholeProcessRecord) {
-  fake::Snapshot snap = WindowsLike();
-  fake::Script script;
-  script.Load(snap);
+  fake::Script script = fake::Script::Of(WindowsLike());
   fake::Scope scope(&script);
   TL_NTPROCESSLIST tl;
   ASSERT_TRUE(tl.Init());
@@ -203,9 +191,7 @@ TEST(NtProcessList, ThreadRecordsBeginAfterTheWholeProcessRecord) {
 }
 
 TEST(NtProcessList, ThreadCountBeyondTheBufferGivesNoThreads) {
-  fake::Snapshot snap = WindowsLike();
-  fake::Script script;
-  script.Load(snap);
+  fake::Script script = fake::Script::Of(WindowsLike());
   script.mangle = [](BYTE* b) {
     auto r = reinterpret_cast<kinetra::KN_SYSTEM_PROCESS_INFORMATION*>(b);
     r->NumberOfThreads = 0x10000000;
@@ -217,9 +203,7 @@ TEST(NtProcessList, ThreadCountBeyondTheBufferGivesNoThreads) {
 }
 
 TEST(NtProcessList, DeletedObjectAnswersEmpty) {
-  fake::Snapshot snap = WindowsLike();
-  fake::Script script;
-  script.Load(snap);
+  fake::Script script = fake::Script::Of(WindowsLike());
   fake::Scope scope(&script);
   _NTPROCESSLIST list;
   ASSERT_TRUE(list.UpdateNull());

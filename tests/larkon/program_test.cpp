@@ -81,7 +81,7 @@ TEST(LarkonTwinSpawn, TwinGetsTheCommandLineAndItsExitCodePassesThrough) {
   testutil::Child child;
   ASSERT_TRUE(child.StartCommand(L"\"" + folder.Self() + L"\" --lk-child=relaunch /BUILDINFO x",
                                  folder.Dir().c_str()));
-  EXPECT_EQ(1157u, child.WaitExit(60000));  // the full code, not modulo 256
+  EXPECT_EQ(1157u, child.WaitExit(180000));  // the full code, not modulo 256
   EXPECT_EQ(L"larkon64.exe " + child.CommandLine(), ReadWide(log));
   SetEnvironmentVariableW(L"LK_TWIN_LOG", nullptr);
   SetEnvironmentVariableW(L"LK_TWIN_EXIT", nullptr);
@@ -91,7 +91,7 @@ TEST(LarkonTwinSpawn, WithoutTwinTheProgramRunsOn) {
   TwinFolder folder;
   testutil::Child child;
   ASSERT_TRUE(child.StartCommand(L"\"" + folder.Self() + L"\" --lk-child=relaunch", folder.Dir().c_str()));
-  EXPECT_EQ(77u, child.WaitExit(60000));
+  EXPECT_EQ(77u, child.WaitExit(180000));
 }
 
 // ---- the whole program ------------------------------------------------------------
@@ -146,7 +146,7 @@ TEST(LarkonProgramSpawn, OpensAsTheTwinAndSavesItsOptionsOnClose) {
   // Another process's window has no event to wait on: look for it until it
   // appears or the program ends.
   Found found;
-  for (DWORD start = GetTickCount(); !found.window && GetTickCount() - start < 60000;) {
+  for (DWORD start = GetTickCount(); !found.window && GetTickCount() - start < 180000;) {
     EnumWindows(FindMain, reinterpret_cast<LPARAM>(&found));
     if (!found.window && WaitForSingleObject(program.Handle(), 50) == WAIT_OBJECT_0) break;
   }
@@ -162,7 +162,7 @@ TEST(LarkonProgramSpawn, OpensAsTheTwinAndSavesItsOptionsOnClose) {
   EXPECT_TRUE(GetMenu(found.window) != nullptr);
 
   PostMessageW(found.window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(0u, program.WaitExit(60000));
+  EXPECT_EQ(0u, program.WaitExit(180000));
   HANDLE twin = OpenProcess(SYNCHRONIZE, FALSE, owner);
   if (twin) {  // the twin, when there was one, has ended too
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(twin, 10000));
