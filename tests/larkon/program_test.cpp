@@ -160,6 +160,10 @@ TEST(LarkonProgramSpawn, OpensAsTheTwinAndSavesItsOptionsOnClose) {
   EXPECT_EQ(100, rc.left);
   EXPECT_EQ(80, rc.top);
   EXPECT_TRUE(GetMenu(found.window) != nullptr);
+  // The refresh request shares its message number with DM_GETDEFID; without the
+  // refresh marker the message must still reach the dialog manager.
+  SendMessageW(found.window, DM_SETDEFID, 5001, 0);
+  EXPECT_EQ(MAKELRESULT(5001, DC_HASDEFID), SendMessageW(found.window, DM_GETDEFID, 0, 0));
 
   PostMessageW(found.window, WM_CLOSE, 0, 0);
   EXPECT_EQ(0u, program.WaitExit(180000));
