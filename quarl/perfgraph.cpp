@@ -515,10 +515,11 @@ BOOL PERFGRAPH::UpdateGraph(HWND window, HDC dc, BOOL showTime) {
   RECT wr = {};
   if (window) GetWindowRect(window, &wr);
   const BOOL inside = PtInRect(&wr, cursor);
-  if (!inside && !hover_) return FALSE;
-  hover_ = inside;
   EnterCriticalSection(&lock_);
-  BOOL ok = window && surfaceDC_;
+  // Nothing to do while the mouse stays away; one more redraw when it has just left.
+  BOOL ok = inside || hover_;
+  hover_ = inside;
+  ok = ok && window && surfaceDC_;
   if (ok) {
     HDC target = dc ? dc : GetDC(window);
     HDC scratch = target ? CreateCompatibleDC(target) : nullptr;

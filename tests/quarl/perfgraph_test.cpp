@@ -1,20 +1,17 @@
 #include <windows.h>
-#include <psapi.h>
 
 #include "quarl/perfgraph.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <iterator>
 #include <type_traits>
+#include <vector>
 
 #include "quarl/appinfo.h"
-
-// Declared by psapi.h only for newer targets than this build's; kernel32 has it
-// since Windows 7, and Wine too.
-extern "C" BOOL WINAPI K32GetProcessMemoryInfo(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
 
 namespace {
 
@@ -95,12 +92,26 @@ TEST(PerfGraph, ReInitAndDeleteStartOver) {
   EXPECT_EQ(0u, g.GetDataPoint(3000, 0));
 }
 
+// Committed private memory of this process, from its address-space map (Wine's
+// process memory counters do not follow heap commits).
+uint64_t CommittedPrivateBytes() {
+  uint64_t sum = 0;
+  MEMORY_BASIC_INFORMATION mi;
+  const char* p = nullptr;
+  while (VirtualQuery(p, &mi, sizeof mi) == sizeof mi) {
+    if (mi.State == MEM_COMMIT && mi.Type == MEM_PRIVATE) sum += mi.RegionSize;
+    const char* next = static_cast<const char*>(mi.BaseAddress) + mi.RegionSize;
+    if (next <= p) break;
+    p = next;
+  }
+  return sum;
+}
+
 TEST(PerfGraph, DeleteAndReInitReleaseThePointStorage) {
   // About 96 MB of points per Init: 30 rounds leak 2.9 GB if the storage stays,
   // which a 32-bit process cannot even allocate.
   const DWORD span = 8000000, interval = 1;
-  PROCESS_MEMORY_COUNTERS before = {};
-  ASSERT_TRUE(K32GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+  const uint64_t before = CommittedPrivateBytes();
   {
     PERFGRAPH g;
     for (int i = 0; i < 15; ++i) {
@@ -109,9 +120,7 @@ TEST(PerfGraph, DeleteAndReInitReleaseThePointStorage) {
     }
     for (int i = 0; i < 15; ++i) ASSERT_TRUE(g.Init(span, interval, 1)) << i;
   }
-  PROCESS_MEMORY_COUNTERS after = {};
-  ASSERT_TRUE(K32GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
-  EXPECT_LT(after.PagefileUsage, before.PagefileUsage + 300u * 1024 * 1024);
+  EXPECT_LT(CommittedPrivateBytes(), before + 300u * 1024 * 1024);
 }
 
 TEST(PerfGraph, SetDataPointRejectsCloseTooOldAndBeyondHistory) {
@@ -533,48 +542,83 @@ TEST_F(PerfGraphHover, WithoutTheClockRowsStartHigher) {
   g_.UpdateGraph(c_.wnd_, c_.dc_, FALSE);
 }
 
-// True when another thread gets through one data operation on the graph within
-// the time given, i.e. the lock is free or is freed in that time.
-DWORD WINAPI ReadOnce(void* p) { return static_cast<PERFGRAPH*>(p)->GetDataPoint(1000, 0); }
-
-bool OtherThreadGetsThrough(PERFGRAPH& g, HANDLE* thread, DWORD waitMs) {
-  if (!*thread) *thread = CreateThread(nullptr, 0, ReadOnce, &g, 0, nullptr);
-  if (!*thread) return false;
-  if (WaitForSingleObject(*thread, waitMs) != WAIT_OBJECT_0) return false;
-  CloseHandle(*thread);
-  *thread = nullptr;
-  return true;
+// The readout rows of a one-register graph whose value stands still under the
+// cursor, as pixels, for comparing value texts.
+std::vector<COLORREF> ReadoutRow(DWORD value, DWORD divisor) {
+  Canvas c(300, 200, 160, 100);
+  PERFGRAPH g;
+  EXPECT_TRUE(g.Init(180000, 500, 1));
+  UseFakeClock(g, 100000);
+  g.SetRegisterDisplayInfo(L"IO", L"KB/s", divisor, 0xFF0000, 0);
+  FeedFlat(g, value, 60000, 100000);
+  EXPECT_TRUE(SetCursorPos(300 + 100, 200 + 50));
+  EXPECT_NE(nullptr, g.RenderOpen(c.wnd_, c.dc_, 500));
+  EXPECT_TRUE(g.RenderCloseEx(FALSE));
+  std::vector<COLORREF> row;
+  for (int y = 24; y < 40; ++y)
+    for (int x = 0; x < c.w_; ++x) row.push_back(c.Px(x, y));
+  SetCursorPos(0, 0);
+  return row;
 }
 
+TEST(PerfGraphReadout, ValueTextIsTheValueOverTheDivisor) {
+  const std::vector<COLORREF> shown5000 = ReadoutRow(5000, 1);
+  EXPECT_NE(std::count(shown5000.begin(), shown5000.end(), COLORREF(0xFFFFFF)), 0);
+  EXPECT_EQ(shown5000, ReadoutRow(5000000, 1000));
+  EXPECT_EQ(shown5000, ReadoutRow(5000999, 1000));  // integer division
+  EXPECT_EQ(shown5000, ReadoutRow(5000, 0));        // divisor 0 counts as 1
+  EXPECT_NE(shown5000, ReadoutRow(6000, 1));
+}
+
+// Another thread that does one data operation on the graph: it gets through
+// only while the lock is free. A thread still stuck at the end is ended, so a
+// leaked lock fails the test instead of hanging it.
+class Prober {
+ public:
+  explicit Prober(PERFGRAPH& g) : g_(g) {}
+  ~Prober() {
+    if (thread_) {
+      TerminateThread(thread_, 1);
+      CloseHandle(thread_);
+    }
+  }
+  bool GetsThrough(DWORD waitMs) {
+    if (!thread_) thread_ = CreateThread(nullptr, 0, ReadOnce, &g_, 0, nullptr);
+    if (!thread_ || WaitForSingleObject(thread_, waitMs) != WAIT_OBJECT_0) return false;
+    CloseHandle(thread_);
+    thread_ = nullptr;
+    return true;
+  }
+
+ private:
+  static DWORD WINAPI ReadOnce(void* p) { return static_cast<PERFGRAPH*>(p)->GetDataPoint(1000, 0); }
+  PERFGRAPH& g_;
+  HANDLE thread_ = nullptr;
+};
+
 TEST_F(PerfGraphHover, RenderingHoldsTheLockAndEveryExitReleasesIt) {
-  HANDLE t = nullptr;
+  Prober other(g_);
   // A rendering holds the lock, and data operations take it.
   ASSERT_NE(nullptr, g_.RenderOpen(c_.wnd_, c_.dc_, 500));
-  EXPECT_FALSE(OtherThreadGetsThrough(g_, &t, 200));
+  EXPECT_FALSE(other.GetsThrough(200));
   ASSERT_TRUE(g_.RenderClose());
-  EXPECT_TRUE(OtherThreadGetsThrough(g_, &t, 10000));
+  ASSERT_TRUE(other.GetsThrough(10000));
 
   // A failed RenderOpen.
   EXPECT_EQ(nullptr, g_.RenderOpen(nullptr, c_.dc_, 500));
-  EXPECT_TRUE(OtherThreadGetsThrough(g_, &t, 10000));
+  ASSERT_TRUE(other.GetsThrough(10000));
   EXPECT_FALSE(g_.RenderClose());  // nothing open: no stray release
 
   // UpdateGraph's exit for a window that has gone, after the mouse was over it.
   ASSERT_NO_FATAL_FAILURE(Hover(true));
   ASSERT_NE(nullptr, g_.RenderOpen(c_.wnd_, c_.dc_, 500));
   ASSERT_TRUE(g_.RenderCloseEx(TRUE));
-  EXPECT_TRUE(OtherThreadGetsThrough(g_, &t, 10000));
+  ASSERT_TRUE(other.GetsThrough(10000));
   EXPECT_FALSE(g_.UpdateGraph(nullptr, c_.dc_));
-  EXPECT_TRUE(OtherThreadGetsThrough(g_, &t, 10000));
+  ASSERT_TRUE(other.GetsThrough(10000));
   ASSERT_NO_FATAL_FAILURE(Hover(false));
   EXPECT_FALSE(g_.UpdateGraph(c_.wnd_, c_.dc_));
-  EXPECT_TRUE(OtherThreadGetsThrough(g_, &t, 10000));
-  if (t) {
-    // Still blocked: end the test without leaving the thread waiting on a dead graph.
-    g_.RenderClose();
-    WaitForSingleObject(t, INFINITE);
-    CloseHandle(t);
-  }
+  ASSERT_TRUE(other.GetsThrough(10000));
 }
 
 }  // namespace
