@@ -48,12 +48,17 @@ PERFGRAPH::PERFGRAPH() {
   InitializeCriticalSection(&lock_);
   ticks_ = ::GetTickCount;
   localTime_ = ::GetLocalTime;
+  cursor_ = ::GetCursorPos;
   HeaderSet(hdr_, kSig1, kSig2, QUARL_CALLER_ADDRESS(), sizeof *this);
 }
 
 PERFGRAPH::~PERFGRAPH() {
   Delete();
   DeleteCriticalSection(&lock_);
+}
+
+void PERFGRAPH::SetCursorSource(PFN_PerfGraphCursor cursor) {
+  cursor_ = cursor ? cursor : ::GetCursorPos;
 }
 
 void PERFGRAPH::SetClock(PFN_PerfGraphTicks ticks, PFN_PerfGraphLocalTime localTime) {
@@ -511,7 +516,7 @@ void PERFGRAPH::DrawReadout(HDC dc, LONG cursorX, BOOL showTime) {
 BOOL PERFGRAPH::UpdateGraph(HWND window, HDC dc, BOOL showTime) {
   if (!IsInitOK()) return FALSE;
   POINT cursor = {};
-  GetCursorPos(&cursor);
+  cursor_(&cursor);
   RECT wr = {};
   if (window) GetWindowRect(window, &wr);
   const BOOL inside = PtInRect(&wr, cursor);

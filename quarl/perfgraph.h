@@ -12,6 +12,8 @@ namespace quarl {
 // Clock seams: the tick count in milliseconds and the local wall-clock time.
 using PFN_PerfGraphTicks = DWORD(WINAPI*)();
 using PFN_PerfGraphLocalTime = void(WINAPI*)(LPSYSTEMTIME);
+// Cursor seam: the mouse position in screen coordinates, as GetCursorPos gives it.
+using PFN_PerfGraphCursor = BOOL(WINAPI*)(LPPOINT);
 
 // Copies are forbidden: the object owns its point storage, its lock and a GDI
 // surface. Owners that move graphs around move them by pointer.
@@ -66,6 +68,7 @@ class QUARL_API PERFGRAPH {
   // Test seams; null restores the system's clock. Set before use, not while
   // another thread works with the graph.
   void SetClock(PFN_PerfGraphTicks ticks, PFN_PerfGraphLocalTime localTime);
+  void SetCursorSource(PFN_PerfGraphCursor cursor);
 
  protected:
   BOOL IsInitOK() const;
@@ -104,6 +107,7 @@ class QUARL_API PERFGRAPH {
   BOOL rendering_;
   PFN_PerfGraphTicks ticks_;
   PFN_PerfGraphLocalTime localTime_;
+  PFN_PerfGraphCursor cursor_;
 };
 
 }  // namespace quarl
