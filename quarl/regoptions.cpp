@@ -57,3 +57,39 @@ BOOL REGOPTIONS::GetOptionBINARY(const wchar_t* name, void* buffer, DWORD buffer
   if (bytesRead) *bytesRead = ok ? size : 0;
   return ok;
 }
+
+namespace quarl {
+
+static_assert(sizeof(WINDOWPLACEMENT) == 44, "the stored placement is the 44-byte system record");
+
+LONG SaveWindowPlacement(HWND window, const wchar_t* valueName) {
+  WINDOWPLACEMENT wp = {};
+  wp.length = sizeof wp;
+  if (!GetWindowPlacement(window, &wp)) return LONG(GetLastError());
+  return regOptions.SetOptionBINARY(valueName, &wp, sizeof wp);
+}
+
+BOOL RestoreWindowPlacement(HWND window, const wchar_t* valueName, BOOL applyWhole, BOOL keepShowState) {
+  WINDOWPLACEMENT wp = {};
+  DWORD got = 0;
+  if (!regOptions.GetOptionBINARY(valueName, &wp, sizeof wp, &got) || got != sizeof wp) return FALSE;
+  wp.length = sizeof wp;
+  if (!keepShowState && wp.showCmd != SW_SHOWMAXIMIZED) wp.showCmd = SW_SHOW;
+  if (applyWhole) return SetWindowPlacement(window, &wp);
+  // The record holds workspace coordinates; a window is moved in screen
+  // coordinates. With a taskbar at the top or left they differ, and moving by
+  // the raw numbers would creep the window at every start.
+  POINT pos = {wp.rcNormalPosition.left, wp.rcNormalPosition.top};
+  MONITORINFO mi = {};
+  mi.cbSize = sizeof mi;
+  if (GetMonitorInfoW(MonitorFromRect(&wp.rcNormalPosition, MONITOR_DEFAULTTONEAREST), &mi)) {
+    // The primary monitor's work area as the system keeps it (Wine leaves the
+    // monitor record's work area at the full screen).
+    if (mi.dwFlags & MONITORINFOF_PRIMARY) SystemParametersInfoW(SPI_GETWORKAREA, 0, &mi.rcWork, 0);
+    pos.x += mi.rcWork.left - mi.rcMonitor.left;
+    pos.y += mi.rcWork.top - mi.rcMonitor.top;
+  }
+  return SetWindowPos(window, nullptr, pos.x, pos.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace quarl

@@ -34,3 +34,17 @@ class QUARL_API REGOPTIONS {
 };
 
 extern QUARL_API REGOPTIONS regOptions;
+
+namespace quarl {
+
+// Writes the window's placement record (44 bytes) as a binary value of that name
+// in the option key; returns the registry status code.
+QUARL_API LONG SaveWindowPlacement(HWND window, const wchar_t* valueName);
+// Restores a placement stored by SaveWindowPlacement. Unless keepShowState is set,
+// a window stored minimised or hidden comes back shown (maximised stays). With
+// applyWhole the whole placement is set; otherwise only the stored position is
+// applied, keeping size, z-order and show state. FALSE when no 44-byte value was
+// stored; otherwise the result of the positioning call.
+QUARL_API BOOL RestoreWindowPlacement(HWND window, const wchar_t* valueName, BOOL applyWhole, BOOL keepShowState);
+
+}  // namespace quarl

@@ -20,7 +20,6 @@ namespace {
 HANDLE g_workerStop;  // set when the program shuts down
 HANDLE g_worker;
 
-static_assert(sizeof(WINDOWPLACEMENT) == 44, "the stored placement is the 44-byte system record");
 constexpr int kColumnCount = 13;
 
 // ---- window set-up --------------------------------------------------------------
@@ -32,19 +31,6 @@ void ApplyExplorerTheme(HWND dlg) {
   if (!setTheme) return;
   setTheme(GetDlgItem(dlg, IDC_PROCESS_LIST), L"Explorer", nullptr);
   setTheme(GetDlgItem(dlg, IDC_PROCESS_TREE), L"Explorer", nullptr);
-}
-
-void RestorePlacement(HWND dlg) {
-  WINDOWPLACEMENT wp = {};
-  DWORD got = 0;
-  if (regOptions.GetOptionBINARY(L"MainWndPlacement", &wp, sizeof wp, &got) && got == sizeof wp) {
-    // A window stored minimised or hidden opens shown at its stored position.
-    wp.length = sizeof wp;
-    if (wp.showCmd != SW_SHOWMAXIMIZED) wp.showCmd = SW_SHOW;
-    SetWindowPlacement(dlg, &wp);
-  } else {
-    SetWindowPos(dlg, nullptr, 0, 0, kDefaultWidth, kDefaultHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
 }
 
 void SetUpListView(_MAINWINDOW* state, HWND dlg) {
@@ -85,7 +71,9 @@ BOOL OnInitDialog(HWND dlg, _MAINWINDOW* state) {
   SetTimer(dlg, kTimerSlow, 5000, nullptr);
 
   ApplyExplorerTheme(dlg);
-  RestorePlacement(dlg);
+  // A window stored minimised or hidden opens shown at its stored place.
+  if (!quarl::RestoreWindowPlacement(dlg, L"MainWndPlacement", TRUE, FALSE))
+    SetWindowPos(dlg, nullptr, 0, 0, kDefaultWidth, kDefaultHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(dlg, SW_SHOW);
   BringWindowToTop(dlg);
   LayoutMainWindow(state);
@@ -187,9 +175,7 @@ DWORD WINAPI RefreshWorker(LPVOID param) {
 
 void SaveMainWindowOptions(_MAINWINDOW* state) {
   HWND dlg = state->window;
-  WINDOWPLACEMENT wp = {};
-  wp.length = sizeof wp;
-  if (GetWindowPlacement(dlg, &wp)) regOptions.SetOptionBINARY(L"MainWndPlacement", &wp, sizeof wp);
+  quarl::SaveWindowPlacement(dlg, L"MainWndPlacement");
   regOptions.SetOptionDWORD(L"TaskListSortMode", state->listView.sortMode);
   regOptions.SetOptionBOOL(L"TaskListSortReverse", state->listView.reverse);
   regOptions.SetOptionDWORD(L"UpdateInterval", EffectiveInterval(state->refreshInterval));

@@ -14,7 +14,7 @@ LONG NTAPI FakeQuery(ULONG infoClass, PVOID buffer, ULONG length, PULONG returnL
   if (infoClass != kinetra::kSystemProcessInformation) return LONG(0xC0000003);
   ULONG trueSize = ULONG(s.bytes.size()) + s.extraNeeded;
   if (!buffer || length == 0) {
-    if (returnLength) *returnLength = s.reportedSize ? s.reportedSize : ULONG(s.bytes.size());
+    if (returnLength) *returnLength = ULONG(s.bytes.size());
     return kinetra::kStatusInfoLengthMismatch;
   }
   s.fillLengths.push_back(length);

@@ -34,7 +34,6 @@ class Snapshot {
 struct Script {
   std::vector<BYTE> bytes;           // the snapshot it delivers
   std::vector<size_t> nameOffsets;   // patched into absolute pointers on delivery
-  ULONG reportedSize = 0;            // length the sizing call reports (0: the true size)
   ULONG extraNeeded = 0;             // the table "grows" by this much after sizing
   LONG failStatus = 0;               // nonzero: every fill call fails with it
   std::vector<ULONG> fillLengths;    // lengths the fill calls were offered
