@@ -73,6 +73,65 @@ BOOL IsThemeActive() {
   return g_isThemeActive && g_isThemeActive();
 }
 
+namespace {
+PFN_GetCursorPos g_cursorPos = ::GetCursorPos;
+constexpr COLORREF kLinkColour = 0x640000;
+
+bool CursorIn(HWND control) {
+  POINT pt = {};
+  RECT rc;
+  g_cursorPos(&pt);
+  GetWindowRect(control, &rc);
+  return PtInRect(&rc, pt) != 0;
+}
+
+void SetLinkCursor(HWND dialog, LPCWSTR which) {
+  HCURSOR c = LoadCursorW(nullptr, which);
+  SetClassLongPtrW(dialog, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(c));
+  SetCursor(c);
+}
+}  // namespace
+
+PFN_GetCursorPos SetCursorPosSource(PFN_GetCursorPos fn) {
+  PFN_GetCursorPos old = g_cursorPos;
+  g_cursorPos = fn ? fn : ::GetCursorPos;
+  return old;
+}
+
+LRESULT HandleStaticLink(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
+  HWND link = GetDlgItem(dialog, id);
+  switch (message) {
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lParam) != link) return 0;
+      SetTextColor(reinterpret_cast<HDC>(wParam), kLinkColour);
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    case WM_MOUSEMOVE: {
+      bool hot = GetWindowLongPtrW(link, GWLP_USERDATA) != 0;
+      bool in = CursorIn(link);
+      if (in && !hot) {
+        Emuline(dialog, id);
+        SetLinkCursor(dialog, IDC_HAND);
+        SetWindowLongPtrW(link, GWLP_USERDATA, 1);
+      } else if (!in && hot) {
+        Emnormal(dialog, id);
+        SetLinkCursor(dialog, IDC_ARROW);
+        SetWindowLongPtrW(link, GWLP_USERDATA, 0);
+      }
+      return 0;
+    }
+    case WM_LBUTTONUP:
+      if (CursorIn(link)) {
+        Emnormal(dialog, id);
+        SetLinkCursor(dialog, IDC_ARROW);
+        SetWindowLongPtrW(link, GWLP_USERDATA, 0);
+        SendMessageW(dialog, WM_COMMAND, WPARAM(id), 0);
+      }
+      return 0;
+  }
+  return 0;
+}
+
 POINT CenteredPosition(const RECT& w, const RECT& o, const RECT& d) {
   const LONG width = w.right - w.left, height = w.bottom - w.top;
   LONG left = o.left + (o.right - o.left) / 2 - width / 2;

@@ -35,6 +35,15 @@ QUARL_API BOOL IsThemeActive();
 // Seam: tests force the themed (1) or the classic (0) look; -1 asks the system.
 QUARL_API void SetThemeActiveOverride(int state);
 
+// A static control that acts as a link: the dialog procedure passes every
+// message through this for each link control. The result is the brush for
+// WM_CTLCOLORSTATIC of this control, else 0. The hot state lives in the
+// control's user-data word.
+QUARL_API LRESULT HandleStaticLink(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+// Seam: where the link tests read the cursor from.
+using PFN_GetCursorPos = BOOL(WINAPI*)(LPPOINT);
+QUARL_API PFN_GetCursorPos SetCursorPosSource(PFN_GetCursorPos fn);
+
 // Centres window over `over`, kept on the desktop; the result of the final move.
 QUARL_API BOOL CenterWindow(HWND window, HWND over);
 // The arithmetic of CenterWindow: where a window of rectangle w goes, centred

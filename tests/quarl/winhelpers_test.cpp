@@ -173,4 +173,65 @@ TEST(ControlLook, EdgesThemeAndSegoe) {
   DestroyWindow(dlg);
 }
 
+POINT g_cursor;
+BOOL WINAPI FakeCursor(LPPOINT p) {
+  *p = g_cursor;
+  return TRUE;
+}
+int g_commands, g_lastCommand;
+LRESULT CALLBACK LinkDialogProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == WM_COMMAND) {
+    ++g_commands;
+    g_lastCommand = LOWORD(wp);
+    return 0;
+  }
+  return DefWindowProcW(w, m, wp, lp);
+}
+
+TEST(StaticLink, HotStateFontAndClick) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = LinkDialogProc;
+  wc.lpszClassName = L"LkLinkTestDialog";
+  RegisterClassW(&wc);
+  HWND dlg = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 100, 100, 300, 200, nullptr, nullptr, nullptr,
+                             nullptr);
+  HWND link = CreateWindowExW(0, L"STATIC", L"www", WS_CHILD | WS_VISIBLE, 10, 10, 100, 20, dlg,
+                              reinterpret_cast<HMENU>(9), nullptr, nullptr);
+  ASSERT_NE(nullptr, link);
+  quarl::SetCursorPosSource(FakeCursor);
+  MessageCounter::Attach(link, WM_SETFONT);
+  g_commands = 0;
+
+  g_cursor = {130, 115};  // inside the link
+  EXPECT_EQ(0, quarl::HandleStaticLink(dlg, 9, WM_MOUSEMOVE, 0, 0));
+  quarl::HandleStaticLink(dlg, 9, WM_MOUSEMOVE, 0, 0);
+  EXPECT_EQ(1, MessageCounter::count);  // underlined once
+  EXPECT_EQ(reinterpret_cast<LRESULT>(quarl::hFontUnderline), SendMessageW(link, WM_GETFONT, 0, 0));
+  EXPECT_EQ(1, GetWindowLongPtrW(link, GWLP_USERDATA));
+
+  g_cursor = {300, 250};  // outside
+  quarl::HandleStaticLink(dlg, 9, WM_MOUSEMOVE, 0, 0);
+  EXPECT_EQ(reinterpret_cast<LRESULT>(quarl::hFontNormal), SendMessageW(link, WM_GETFONT, 0, 0));
+  EXPECT_EQ(0, GetWindowLongPtrW(link, GWLP_USERDATA));
+  quarl::HandleStaticLink(dlg, 9, WM_LBUTTONUP, 0, 0);
+  EXPECT_EQ(0, g_commands);  // a click outside sends nothing
+
+  g_cursor = {111, 111};
+  quarl::HandleStaticLink(dlg, 9, WM_LBUTTONUP, 0, 0);
+  EXPECT_EQ(1, g_commands);
+  EXPECT_EQ(9, g_lastCommand);
+
+  HDC dc = GetDC(link);
+  EXPECT_EQ(reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE)),
+            quarl::HandleStaticLink(dlg, 9, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                    reinterpret_cast<LPARAM>(link)));
+  EXPECT_EQ(COLORREF(0x640000), GetTextColor(dc));
+  EXPECT_EQ(0, quarl::HandleStaticLink(dlg, 9, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                       reinterpret_cast<LPARAM>(dlg)));
+  ReleaseDC(link, dc);
+  MessageCounter::Detach(link);
+  quarl::SetCursorPosSource(nullptr);
+  DestroyWindow(dlg);
+}
+
 }  // namespace
