@@ -55,7 +55,7 @@ DWORD WINAPI StoreMany(LPVOID p) {
   return 0;
 }
 
-TEST(TempStore, ThreadsNeverShareASlot) {
+TEST(TempStoreThreaded, ThreadsNeverShareASlot) {
   // Two threads storing at once: in the end exactly twelve brushes are alive,
   // so none was deleted twice and none was lost without being deleted.
   std::vector<HBRUSH> a(400), b(400);
