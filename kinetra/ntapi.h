@@ -137,6 +137,11 @@ struct SNAPSHOT_BUFFER {
   ULONG size;  // bytes the system filled (or allocated, when it did not say)
 };
 
+// Copies a record's image name (by its length, bounded); empty when the name does
+// not lie inside the snapshot. Returns the name's length in characters before cutting.
+KINETRA_API size_t CopyImageName(const SNAPSHOT_BUFFER& snap, const KN_SYSTEM_PROCESS_INFORMATION* record,
+                                 wchar_t* buf, size_t cch);
+
 // Takes a snapshot: sizes it, allocates, fills, and on a length mismatch grows by
 // 64 KB and tries again (a bounded number of times). On any failure no buffer is
 // kept and the last error says why (8 for no memory).
@@ -159,9 +164,6 @@ class KINETRA_API SnapshotWalker {
   void Next();
   // The thread records of the current record when they lie wholly in the buffer.
   const KN_SYSTEM_THREAD_INFORMATION* Threads() const;
-  // Copies the image name (by its length, bounded); empty when it does not lie in
-  // the buffer. Returns the name's length in characters before cutting.
-  size_t CopyImageName(wchar_t* buf, size_t cch) const;
 
   static DWORD Pid(const KN_SYSTEM_PROCESS_INFORMATION* r) {
     return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(r->UniqueProcessId));

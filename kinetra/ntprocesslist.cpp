@@ -99,13 +99,8 @@ DWORD _NTPROCESSLIST::GetProcessParentPID(DWORD pid) const {
 }
 
 DWORD _NTPROCESSLIST::GetProcessImageName(DWORD pid, wchar_t* buf, DWORD cch) const {
-  if (!IsClassReady() || pid == 0 || !buf || cch == 0) return 0;
-  for (SnapshotWalker w(snap_); w.Current(); w.Next()) {
-    if (SnapshotWalker::Pid(w.Current()) == pid) {
-      w.CopyImageName(buf, cch);
-      break;
-    }
-  }
+  const KN_SYSTEM_PROCESS_INFORMATION* r = FindRecord(pid);
+  if (r && buf && cch) CopyImageName(snap_, r, buf, cch);
   return 0;
 }
 

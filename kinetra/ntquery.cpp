@@ -1,6 +1,7 @@
 #include "kinetra/ntapi.h"
 
 #include "quarl/base/once.h"
+#include "quarl/base/procaddr.h"
 #include "quarl/base/strfmt.h"
 
 namespace kinetra {
@@ -15,21 +16,16 @@ PFN_NtQuerySystemInformation g_queryOverride;
 constexpr int kMaxRetries = 256;
 constexpr ULONG kGrowStep = 65536;
 
-template <class T>
-T Bind(HMODULE m, const char* name) {
-  return m ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
-}
-
 }  // namespace
 
 const NTAPI_ENTRIES& GetNtApi() {
   quarl::RunOnce(&g_ntOnce, [] {
     HMODULE nt = GetModuleHandleW(L"ntdll.dll");
-    g_nt.NtQueryObject = Bind<PFN_NtQueryObject>(nt, "NtQueryObject");
-    g_nt.NtQuerySystemInformation = Bind<PFN_NtQuerySystemInformation>(nt, "NtQuerySystemInformation");
-    g_nt.NtQueryInformationFile = Bind<PFN_NtQueryInformationFile>(nt, "NtQueryInformationFile");
-    g_nt.NtQueryInformationThread = Bind<PFN_NtQueryInformationThread>(nt, "NtQueryInformationThread");
-    g_nt.NtQueryInformationProcess = Bind<PFN_NtQueryInformationProcess>(nt, "NtQueryInformationProcess");
+    g_nt.NtQueryObject = quarl::BindProc<PFN_NtQueryObject>(nt, "NtQueryObject");
+    g_nt.NtQuerySystemInformation = quarl::BindProc<PFN_NtQuerySystemInformation>(nt, "NtQuerySystemInformation");
+    g_nt.NtQueryInformationFile = quarl::BindProc<PFN_NtQueryInformationFile>(nt, "NtQueryInformationFile");
+    g_nt.NtQueryInformationThread = quarl::BindProc<PFN_NtQueryInformationThread>(nt, "NtQueryInformationThread");
+    g_nt.NtQueryInformationProcess = quarl::BindProc<PFN_NtQueryInformationProcess>(nt, "NtQueryInformationProcess");
   });
   return g_nt;
 }
@@ -45,9 +41,9 @@ BOOL BindSnapshotEntries(SNAPSHOT_ENTRIES* e) {
   HMODULE user = GetModuleHandleW(L"user32.dll");
   HMODULE k32 = GetModuleHandleW(L"kernel32.dll");
   PFN_NtQuerySystemInformation over = g_queryOverride;
-  e->NtQuerySystemInformation = over ? over : Bind<PFN_NtQuerySystemInformation>(nt, "NtQuerySystemInformation");
-  e->GetGuiResources = Bind<PFN_GetGuiResources>(user, "GetGuiResources");
-  e->GetProcessIoCounters = Bind<PFN_GetProcessIoCounters>(k32, "GetProcessIoCounters");
+  e->NtQuerySystemInformation = over ? over : quarl::BindProc<PFN_NtQuerySystemInformation>(nt, "NtQuerySystemInformation");
+  e->GetGuiResources = quarl::BindProc<PFN_GetGuiResources>(user, "GetGuiResources");
+  e->GetProcessIoCounters = quarl::BindProc<PFN_GetProcessIoCounters>(k32, "GetProcessIoCounters");
   return e->NtQuerySystemInformation != nullptr;
 }
 
@@ -113,12 +109,12 @@ const KN_SYSTEM_THREAD_INFORMATION* SnapshotWalker::Threads() const {
   return reinterpret_cast<const KN_SYSTEM_THREAD_INFORMATION*>(base_ + first);
 }
 
-size_t SnapshotWalker::CopyImageName(wchar_t* buf, size_t cch) const {
-  const KN_SYSTEM_PROCESS_INFORMATION* r = Current();
+size_t CopyImageName(const SNAPSHOT_BUFFER& snap, const KN_SYSTEM_PROCESS_INFORMATION* r, wchar_t* buf,
+                     size_t cch) {
   const BYTE* name = r ? reinterpret_cast<const BYTE*>(r->ImageName.Buffer) : nullptr;
   size_t chars = r ? r->ImageName.Length / sizeof(wchar_t) : 0;
   // The name must lie inside the snapshot; anything else is not ours to read.
-  if (!name || name < base_ || name + chars * sizeof(wchar_t) > base_ + size_) {
+  if (!name || name < snap.data || name + chars * sizeof(wchar_t) > snap.data + snap.size) {
     quarl::CopyW(buf, cch, L"");
     return 0;
   }

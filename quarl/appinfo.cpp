@@ -5,6 +5,7 @@
 
 #include "quarl/appinfo.h"
 #include "quarl/base/objhdr.h"
+#include "quarl/base/procaddr.h"
 #include "quarl/base/strfmt.h"
 #include "quarl/fatalerror.h"
 #include "quarl/language.h"
@@ -244,8 +245,7 @@ BOOL IsOSWindows2000() {
 BOOL IsProcessInWow64() {
   using PFN = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE k32 = GetModuleHandleW(L"kernel32");
-  auto fn = k32 ? reinterpret_cast<PFN>(reinterpret_cast<void*>(GetProcAddress(k32, "IsWow64Process")))
-                : nullptr;
+  auto fn = BindProc<PFN>(k32, "IsWow64Process");
   BOOL wow = FALSE;
   if (!fn || !fn(GetCurrentProcess(), &wow)) return FALSE;
   return wow;

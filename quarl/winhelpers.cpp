@@ -4,6 +4,7 @@
 
 #include "quarl/appinfo.h"
 #include "quarl/base/once.h"
+#include "quarl/base/procaddr.h"
 
 namespace quarl {
 
@@ -65,10 +66,7 @@ void SetThemeActiveOverride(int state) { InterlockedExchange(&g_themeOverride, s
 BOOL IsThemeActive() {
   if (g_themeOverride >= 0) return g_themeOverride != 0;
   RunOnce(&g_themeOnce, [] {
-    HMODULE ux = LoadLibraryW(L"uxtheme.dll");
-    if (ux)
-      g_isThemeActive =
-          reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(ux, "IsThemeActive")));
+    g_isThemeActive = BindProc<BOOL(WINAPI*)()>(LoadLibraryW(L"uxtheme.dll"), "IsThemeActive");
   });
   return g_isThemeActive && g_isThemeActive();
 }

@@ -6,6 +6,7 @@
 
 #include "larkon/shell/stubs.h"
 #include "quarl/appinfo.h"
+#include "quarl/base/procaddr.h"
 #include "quarl/regoptions.h"
 #include "resources/larkon_ids.h"
 
@@ -26,8 +27,7 @@ constexpr int kColumnCount = 13;
 
 void ApplyExplorerTheme(HWND dlg) {
   using PFN = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
-  HMODULE ux = LoadLibraryW(L"uxtheme.dll");
-  auto setTheme = ux ? reinterpret_cast<PFN>(reinterpret_cast<void*>(GetProcAddress(ux, "SetWindowTheme"))) : nullptr;
+  auto setTheme = quarl::BindProc<PFN>(LoadLibraryW(L"uxtheme.dll"), "SetWindowTheme");
   if (!setTheme) return;
   setTheme(GetDlgItem(dlg, IDC_PROCESS_LIST), L"Explorer", nullptr);
   setTheme(GetDlgItem(dlg, IDC_PROCESS_TREE), L"Explorer", nullptr);
