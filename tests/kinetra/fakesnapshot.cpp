@@ -11,14 +11,23 @@ size_t Align8(size_t v) { return (v + 7) & ~size_t(7); }
 
 LONG NTAPI FakeQuery(ULONG infoClass, PVOID buffer, ULONG length, PULONG returnLength) {
   Script& s = *g_script;
-  if (infoClass != kinetra::kSystemProcessInformation) return LONG(0xC0000003);
+  if (buffer && length) ++s.calls[infoClass];
+  if (infoClass != kinetra::kSystemProcessInformation) {
+    auto it = s.records.find(infoClass);
+    if (it == s.records.end()) return LONG(0xC0000003);
+    ULONG size = ULONG(it->second.size());
+    if (returnLength) *returnLength = size;
+    if (!buffer || length < size) return kinetra::kStatusInfoLengthMismatch;
+    memcpy(buffer, it->second.data(), size);
+    return s.failStatus && infoClass == s.failClass ? s.failStatus : kinetra::kStatusSuccess;
+  }
   ULONG trueSize = ULONG(s.bytes.size()) + s.extraNeeded;
   if (!buffer || length == 0) {
     if (returnLength) *returnLength = ULONG(s.bytes.size());
     return kinetra::kStatusInfoLengthMismatch;
   }
   s.fillLengths.push_back(length);
-  if (s.failStatus) {
+  if (s.failStatus && s.failClass == infoClass) {
     memset(buffer, 0xCC, length);  // garbage that must never be walked
     return s.failStatus;
   }
@@ -66,6 +75,18 @@ std::vector<BYTE> Snapshot::Build() {
     rec->InheritedFromUniqueProcessId = reinterpret_cast<HANDLE>(ULONG_PTR(p.parent));
     rec->ImageName.Length = USHORT(p.name.size() * sizeof(wchar_t));
     rec->ImageName.MaximumLength = USHORT(rec->ImageName.Length + sizeof(wchar_t));
+    rec->KernelTime.QuadPart = p.kernelTime;
+    rec->UserTime.QuadPart = p.userTime;
+    rec->WorkingSetSize = p.workingSet;
+    rec->PeakWorkingSetSize = p.peakWorkingSet;
+    rec->VirtualSize = p.virtualSize;
+    rec->PrivatePageCount = p.privateBytes;
+    rec->QuotaPagedPoolUsage = p.pagedPool;
+    rec->QuotaNonPagedPoolUsage = p.nonPagedPool;
+    rec->PageFaultCount = p.pageFaults;
+    rec->HandleCount = p.handles;
+    rec->SessionId = p.session;
+    rec->BasePriority = p.basePriority;
     auto thr = reinterpret_cast<kinetra::KN_SYSTEM_THREAD_INFORMATION*>(rec + 1);
     for (ULONG t = 0; t < p.threads; ++t) {
       thr[t].ClientId.UniqueProcess = rec->UniqueProcessId;
