@@ -3,8 +3,10 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include "dovrak/core.h"
 #include "larkon/shell/stubs.h"
 #include "quarl/appinfo.h"
+#include "quarl/language.h"
 #include "quarl/base/strfmt.h"
 #include "quarl/regoptions.h"
 #include "resources/larkon_ids.h"
@@ -77,8 +79,9 @@ BOOL RealShutdownWarning(const wchar_t* text) { return ShowShutdownWarning(nullp
 
 void RealExitProcess(UINT code) { ExitProcess(code); }
 
-const STARTUP_ENV kRealEnv = {RealStep,     quarl::EnablePrivilege, RealIsElevated,      RealShellExecute,
-                              RealLoadLibrary, RealMessageBox,   RealShutdownWarning, RealExitProcess};
+const STARTUP_ENV kRealEnv = {RealStep,        quarl::EnablePrivilege, RealIsElevated,
+                              RealShellExecute, RealLoadLibrary,       RealMessageBox,
+                              RealShutdownWarning, RealExitProcess,    quarl::SelectLanguageDialog};
 const STARTUP_ENV* g_env = &kRealEnv;
 
 }  // namespace
@@ -87,6 +90,20 @@ const STARTUP_ENV& RealStartupEnv() { return kRealEnv; }
 void SetStartupEnv(const STARTUP_ENV* env) { g_env = env ? env : &kRealEnv; }
 
 // ---- the sequence ---------------------------------------------------------------
+
+void InitCompatibilityCore(HINSTANCE module, const wchar_t* commandLine, int showCommand) {
+  BRVT_EXECORE* core = brvt::lpExeCore;
+  if (!core) return;  // the library could not allocate it; the program runs without
+  core->Init(module, commandLine, showCommand, L"Quenby Larkspan 5", L"Larkspan", L"larkon", L"5.1", 5101);
+  core->SetBuildInfo(DWORD(kBuildNumber), TRUE, __DATE__, __TIME__);
+}
+
+void LoadLanguageComponents() {
+  // Asked before any window exists, so that the choice applies to all of them.
+  if (!quarl::LoadLangSettings()) g_env->selectLanguage(nullptr);
+  InitLanguageModule(quarl::GetStoredInstance(), quarl::GetAppName(), quarl::GetAppCode(),
+                     quarl::GetCurrentLangID());
+}
 
 BOOL InitApplication() {
   const STARTUP_ENV& env = *g_env;

@@ -32,6 +32,8 @@ struct STARTUP_ENV {
   // Shows the shutdown-privilege warning; returns the "do not show again" state.
   BOOL (*shutdownWarning)(const wchar_t* text);
   void (*exitProcess)(UINT code);
+  // The first-run language choice, asked when no language is stored.
+  BOOL (*selectLanguage)(HWND owner);
 };
 
 // The real system; SetStartupEnv(nullptr) returns to it.
@@ -40,6 +42,14 @@ void SetStartupEnv(const STARTUP_ENV* env);
 
 // Set by the start-up sequence: whether SeDebugPrivilege could be enabled.
 extern BOOL g_fullAccess;
+
+// The compatibility core: identity, mutexes, registry footprint and version
+// string of the program, on the core object the compatibility runtime provides.
+void InitCompatibilityCore(HINSTANCE module, const wchar_t* commandLine, int showCommand);
+
+// The stored language, or the user's first-run choice when none is stored; then
+// the language module in that language.
+void LoadLanguageComponents();
 
 // The start-up sequence; TRUE when the program goes on to its main window. (It
 // ends the process itself after an accepted elevated start or when a component

@@ -4,8 +4,7 @@
 
 namespace larkon {
 
-void InitCompatibilityCore(HINSTANCE, const wchar_t*, int) {}
-void LoadLanguageComponents() {}
+void InitLanguageModule(HINSTANCE, const wchar_t*, const wchar_t*, DWORD) {}
 void RegisterLauncher(BOOL) {}
 void SetUpSystemGraphs() {}
 void TakePerformanceSource() {}

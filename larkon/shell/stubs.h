@@ -6,10 +6,9 @@
 
 namespace larkon {
 
-// The compatibility core: identity, mutexes and registry footprint.
-void InitCompatibilityCore(HINSTANCE module, const wchar_t* commandLine, int showCommand);
-// The stored or first-run language, and the language module.
-void LoadLanguageComponents();
+// The language module: every localized string, dialog and menu of the program,
+// in the given language.
+void InitLanguageModule(HINSTANCE module, const wchar_t* appName, const wchar_t* appCode, DWORD language);
 // The launcher's registration (resident hot-key starter).
 void RegisterLauncher(BOOL launchOnCtrlAltF11);
 // Icon table, system counters and the CPU and memory history graphs.

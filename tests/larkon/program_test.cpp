@@ -128,7 +128,7 @@ std::wstring ImageOf(DWORD pid) {
 
 TEST(LarkonProgramSpawn, OpensAsTheTwinAndSavesItsOptionsOnClose) {
   HKEY key;
-  RegDeleteKeyW(HKEY_CURRENT_USER, kOptionKey);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kOptionKey);
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kOptionKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                            &key, nullptr));
   // Stored minimised with an interval of 0: it must open shown at its place,
@@ -137,6 +137,9 @@ TEST(LarkonProgramSpawn, OpensAsTheTwinAndSavesItsOptionsOnClose) {
   RegSetValueExW(key, L"MainWndPlacement", 0, REG_BINARY, reinterpret_cast<BYTE*>(&wp), sizeof wp);
   DWORD zero = 0;
   RegSetValueExW(key, L"UpdateInterval", 0, REG_DWORD, reinterpret_cast<BYTE*>(&zero), sizeof zero);
+  // A stored language: no first-run language dialog.
+  DWORD english = 1033;
+  RegSetValueExW(key, L"LangID", 0, REG_DWORD, reinterpret_cast<BYTE*>(&english), sizeof english);
 
   // The 32-bit program hands over to its 64-bit twin; the 64-bit one runs itself.
   const std::wstring exe = testutil::SelfDir() + (sizeof(void*) == 4 ? L"Larkon.exe" : L"larkon64.exe");
@@ -196,6 +199,12 @@ TEST(LarkonProgramSpawn, OpensAsTheTwinAndSavesItsOptionsOnClose) {
   size = sizeof value;
   EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"Topmost", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size));
   EXPECT_EQ(0u, value);
+  // The compatibility core registered the program in the same key.
+  wchar_t text[64] = L"";
+  size = sizeof text;
+  EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(key, L"InstallInfo", L"ApplicationFullName", RRF_RT_REG_SZ, nullptr, text,
+                                        &size));
+  EXPECT_STREQ(L"Quenby Larkspan 5", text);
   RegCloseKey(key);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "quarl/appinfo.h"
+#include "quarl/language.h"
 #include "quarl/regoptions.h"
 #include "tests/common/testutil.h"
 
@@ -48,6 +49,8 @@ struct Recorder {
   int warnings = 0;
   BOOL warningAnswer = FALSE;
   std::vector<UINT> exits;
+  int languageAsks = 0;
+  DWORD languageChoice = 1033;
 };
 Recorder* g_rec;
 
@@ -77,6 +80,11 @@ const larkon::STARTUP_ENV kFakeEnv = {
       return g_rec->warningAnswer;
     },
     [](UINT code) { g_rec->exits.push_back(code); },
+    [](HWND) -> BOOL {
+      ++g_rec->languageAsks;
+      quarl::SetCurrentLangID(g_rec->languageChoice);  // what the dialog does with a choice
+      return TRUE;
+    },
 };
 
 class StartupSequence : public testing::Test {
@@ -90,6 +98,7 @@ class StartupSequence : public testing::Test {
     priority_ = GetThreadPriority(GetCurrentThread());
   }
   void TearDown() override {
+    quarl::SetCurrentLangID(0);
     larkon::SetStartupEnv(nullptr);
     g_rec = nullptr;
     SetThreadPriority(GetCurrentThread(), priority_);
@@ -179,6 +188,21 @@ TEST_F(StartupSequence, ShutdownWarningUntilTickedOnce) {
   EXPECT_EQ(TRUE, regOptions.GetOptionDWORD(L"ShutdownPrivilegeNoWarn", 99));
   EXPECT_TRUE(larkon::InitApplication());
   EXPECT_EQ(3, rec_.warnings);  // ...until the box was ticked once
+}
+
+TEST_F(StartupSequence, AsksForTheLanguageOnlyWhileNoneIsStored) {
+  rec_.languageChoice = 1031;
+  EXPECT_TRUE(larkon::InitApplication());
+  EXPECT_EQ(1, rec_.languageAsks);
+  EXPECT_EQ(1031u, quarl::GetCurrentLangID());
+  EXPECT_EQ(1031u, regOptions.GetOptionDWORD(L"LangID", 0));
+  // The next start finds the stored choice (the current language of a new
+  // process starts at 0).
+  quarl::SetCurrentLangID(0);
+  regOptions.SetOptionDWORD(L"LangID", 1031);
+  EXPECT_TRUE(larkon::InitApplication());
+  EXPECT_EQ(1, rec_.languageAsks);
+  EXPECT_EQ(1031u, quarl::GetCurrentLangID());
 }
 
 TEST(StartupLibraries, EveryEagerLibraryIsThere) {
