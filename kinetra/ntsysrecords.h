@@ -1,6 +1,10 @@
-// System-wide records of NtQuerySystemInformation, declared for the bitness being
-// built. Depends on nothing but the Windows headers, so a program that carries its
-// own copy of the counters can include it as well.
+// System-wide records of NtQuerySystemInformation and of the processor power
+// call, declared for the bitness being built. Several of them hold pointer-sized
+// fields, so their sizes differ between 32 and 64 bits, and the system rejects a
+// query whose length is not the size of its own bitness (length mismatch).
+//
+// Self-contained on purpose: the system counters are compiled into programs of
+// their own as well, so this header needs nothing but <windows.h>.
 #pragma once
 
 #include <windows.h>
@@ -9,12 +13,16 @@
 
 namespace kinetra {
 
+// System information classes.
 constexpr ULONG kSystemBasicInformation = 0;
 constexpr ULONG kSystemPerformanceInformation = 2;
 constexpr ULONG kSystemTimeOfDayInformation = 3;
 constexpr ULONG kSystemProcessorPerformanceInformation = 8;
 constexpr ULONG kSystemFileCacheInformation = 21;
+// Power information level of the per-processor clock records.
+constexpr ULONG kProcessorPowerInformationLevel = 11;
 
+// Class 0: read once, it fixes the page size and the number of processors.
 struct KN_SYSTEM_BASIC_INFORMATION {
   ULONG Reserved;
   ULONG TimerResolution;
@@ -26,11 +34,10 @@ struct KN_SYSTEM_BASIC_INFORMATION {
   ULONG_PTR MinimumUserModeAddress;
   ULONG_PTR MaximumUserModeAddress;
   ULONG_PTR ActiveProcessorsAffinityMask;
-  CCHAR NumberOfProcessors;
+  BYTE NumberOfProcessors;  // the system declares a signed char; read unsigned
 };
 
-// The part of the performance record every system version fills in the same
-// place; newer systems append fields, so it is asked into a larger buffer.
+// Class 2, in the length every system since the first accepts.
 struct KN_SYSTEM_PERFORMANCE_INFORMATION {
   LARGE_INTEGER IdleProcessTime;
   LARGE_INTEGER IoReadTransferCount;
@@ -108,28 +115,30 @@ struct KN_SYSTEM_PERFORMANCE_INFORMATION {
   ULONG SystemCalls;
 };
 
+// Class 3, the leading part that holds the current time; the system fills as
+// much of the record as it is asked for.
 struct KN_SYSTEM_TIMEOFDAY_INFORMATION {
   LARGE_INTEGER BootTime;
-  LARGE_INTEGER CurrentTime;
+  LARGE_INTEGER CurrentTime;  // 100 ns units since 1601
   LARGE_INTEGER TimeZoneBias;
   ULONG TimeZoneId;
   ULONG Reserved;
-  ULONGLONG BootTimeBias;
-  ULONGLONG SleepTimeBias;
 };
 
-// One per processor.
+// Class 8: one record per processor, times in 100 ns units. The kernel time
+// includes the processor's idle time.
 struct KN_SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION {
   LARGE_INTEGER IdleTime;
-  LARGE_INTEGER KernelTime;  // includes the idle time
+  LARGE_INTEGER KernelTime;
   LARGE_INTEGER UserTime;
   LARGE_INTEGER DpcTime;
   LARGE_INTEGER InterruptTime;
   ULONG InterruptCount;
 };
 
+// Class 21.
 struct KN_SYSTEM_FILECACHE_INFORMATION {
-  SIZE_T CurrentSize;
+  SIZE_T CurrentSize;  // bytes
   SIZE_T PeakSize;
   ULONG PageFaultCount;
   SIZE_T MinimumWorkingSet;
@@ -140,16 +149,39 @@ struct KN_SYSTEM_FILECACHE_INFORMATION {
   ULONG Flags;
 };
 
-static_assert(offsetof(KN_SYSTEM_PERFORMANCE_INFORMATION, AvailablePages) == 44);
-static_assert(offsetof(KN_SYSTEM_PERFORMANCE_INFORMATION, PagedPoolPages) == 112);
+// One record per processor of power level 11 (missing from the MinGW headers).
+struct KN_PROCESSOR_POWER_INFORMATION {
+  ULONG Number;
+  ULONG MaxMhz;
+  ULONG CurrentMhz;
+  ULONG MhzLimit;
+  ULONG MaxIdleState;
+  ULONG CurrentIdleState;
+};
+
 static_assert(sizeof(KN_SYSTEM_PERFORMANCE_INFORMATION) == 312);
-static_assert(sizeof(KN_SYSTEM_TIMEOFDAY_INFORMATION) == 48);
+static_assert(offsetof(KN_SYSTEM_PERFORMANCE_INFORMATION, IoReadOperationCount) == 32);
+static_assert(offsetof(KN_SYSTEM_PERFORMANCE_INFORMATION, PagedPoolPages) == 112);
+static_assert(offsetof(KN_SYSTEM_PERFORMANCE_INFORMATION, ContextSwitches) == 296);
+static_assert(offsetof(KN_SYSTEM_PERFORMANCE_INFORMATION, SystemCalls) == 308);
+static_assert(sizeof(KN_SYSTEM_TIMEOFDAY_INFORMATION) == 32);
+static_assert(offsetof(KN_SYSTEM_TIMEOFDAY_INFORMATION, CurrentTime) == 8);
 static_assert(sizeof(KN_SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION) == 48);
+static_assert(offsetof(KN_SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION, InterruptCount) == 40);
+static_assert(sizeof(KN_PROCESSOR_POWER_INFORMATION) == 24);
 #ifdef _WIN64
+static_assert(offsetof(KN_SYSTEM_BASIC_INFORMATION, MinimumUserModeAddress) == 32);
+static_assert(offsetof(KN_SYSTEM_BASIC_INFORMATION, NumberOfProcessors) == 56);
 static_assert(sizeof(KN_SYSTEM_BASIC_INFORMATION) == 64);
+static_assert(offsetof(KN_SYSTEM_FILECACHE_INFORMATION, MinimumWorkingSet) == 24);
+static_assert(offsetof(KN_SYSTEM_FILECACHE_INFORMATION, TransitionRePurposeCount) == 56);
 static_assert(sizeof(KN_SYSTEM_FILECACHE_INFORMATION) == 64);
 #else
+static_assert(offsetof(KN_SYSTEM_BASIC_INFORMATION, MinimumUserModeAddress) == 28);
+static_assert(offsetof(KN_SYSTEM_BASIC_INFORMATION, NumberOfProcessors) == 40);
 static_assert(sizeof(KN_SYSTEM_BASIC_INFORMATION) == 44);
+static_assert(offsetof(KN_SYSTEM_FILECACHE_INFORMATION, MinimumWorkingSet) == 12);
+static_assert(offsetof(KN_SYSTEM_FILECACHE_INFORMATION, TransitionRePurposeCount) == 28);
 static_assert(sizeof(KN_SYSTEM_FILECACHE_INFORMATION) == 36);
 #endif
 
