@@ -85,12 +85,26 @@ BOOL ReadExactly(HANDLE process, ULONGLONG address, void* out, SIZE_T bytes) {
          got == bytes;
 }
 
+constexpr ULONG kParamsNormalized = 1;
+
+template <typename Ptr>
+BOOL Plausible(const UNICODE_STRING_T<Ptr>& s) {
+  return s.Length % 2 == 0 && s.Length <= s.MaximumLength && (s.Length == 0 || s.Buffer != 0);
+}
+
 template <typename Ptr>
 BOOL ReadParametersAt(HANDLE process, ULONGLONG peb, KN_PARAMETERS_VIEW* out) {
   PEB_T<Ptr> block;
   PROCESS_PARAMETERS_T<Ptr> params;
   if (!ReadExactly(process, peb, &block, sizeof block)) return FALSE;
   if (!ReadExactly(process, block.ProcessParameters, &params, sizeof params)) return FALSE;
+  // Whatever was found must look like a running process's parameters; a block
+  // of another layout (or none) is refused rather than read as one.
+  if (!(params.Flags & kParamsNormalized) || params.Length < sizeof params || params.Length > params.MaximumLength ||
+      !Plausible(params.ImagePathName) || !Plausible(params.CommandLine)) {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
   out->imagePath = params.ImagePathName.Buffer;
   out->imagePathBytes = params.ImagePathName.Length;
   out->commandLine = params.CommandLine.Buffer;
@@ -174,6 +188,11 @@ BOOL ReadProcessParameters(HANDLE process, KN_PARAMETERS_VIEW* out) {
     return FALSE;
   }
 #endif
+  // The caller's own block is known without asking the server.
+  using PFN_RtlGetCurrentPeb = PVOID(NTAPI*)();
+  auto currentPeb = quarl::BindProc<PFN_RtlGetCurrentPeb>(GetModuleHandleW(L"ntdll.dll"), "RtlGetCurrentPeb");
+  if (currentPeb && GetProcessId(process) == GetCurrentProcessId())
+    return ReadParametersAt<ULONG_PTR>(process, ULONG_PTR(currentPeb()), out);
   KN_PROCESS_BASIC_INFORMATION info = {};
   ULONG len = 0;
   if (query(process, kProcessBasicInformation, &info, sizeof info, &len) != kStatusSuccess || !info.PebBaseAddress)
@@ -208,7 +227,7 @@ BOOL PDM_GetProcessPathLimited(DWORD pid, wchar_t* buf, DWORD capacity) {
   if (!queryName || !buf || cch == 0) return FALSE;
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (!process) return FALSE;
-  wchar_t path[32768 / 2];
+  wchar_t path[1024];
   DWORD size = sizeof path / sizeof *path;
   BOOL ok = queryName(process, 0, path, &size);
   CloseHandle(process);

@@ -42,7 +42,8 @@ class Child {
 // True when this is a 32-bit test running on a machine that executes 32-bit code
 // only through an emulator: every new process then costs about a minute, and
 // several threads calling into the system at once can crash the emulator, so
-// the test suites named *Spawn (they start processes) and *Threaded are left out.
+// the test suites named *Spawn (they start processes), *Threaded and *RemoteRead
+// (cross-process memory reads) are left out.
 bool SlowProcessStart();
 
 // A name unique to this test program's bitness, so that the 32- and 64-bit runs

@@ -40,11 +40,12 @@ TEST(ProcessMemory, NormalisedImagePaths) {
 }
 
 // The readers pointed at this very process exercise the parameter offsets of the
-// build's own bitness without starting anything.
-TEST(ProcessMemory, ReadsThisProcess) {
+// build's own bitness without starting anything. The memory is still read the way
+// another process's is.
+TEST(ProcessMemoryRemoteRead, ReadsThisProcess) {
   DWORD self = GetCurrentProcessId();
   wchar_t buf[2048];
-  ASSERT_TRUE(PDM_GetProcessCmdLine(self, buf, sizeof buf));
+  ASSERT_TRUE(PDM_GetProcessCmdLine(self, buf, sizeof buf)) << GetLastError();
   EXPECT_STREQ(GetCommandLineW(), buf);
 
   std::wstring image = testutil::SelfPath();
@@ -64,7 +65,7 @@ TEST(ProcessMemory, ReadsThisProcess) {
   EXPECT_FALSE(PDM_GetProcessModule(self, 100000, &m));
 }
 
-TEST(ProcessMemory, EnvironmentTwoCallProtocol) {
+TEST(ProcessMemoryRemoteRead, EnvironmentTwoCallProtocol) {
   DWORD self = GetCurrentProcessId();
   DWORD size = 0;
   ASSERT_TRUE(PDM_GetProcessEnvironmentBlock(self, nullptr, &size));
