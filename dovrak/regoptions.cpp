@@ -1,44 +1,21 @@
 #include "dovrak/regoptions.h"
 
-BOOL BRVT_REGOPTIONS::Init(HKEY root, const wchar_t* subKey) {
-  HKEY k = nullptr;
-  LONG rc = RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &k, nullptr);
-  if (rc != ERROR_SUCCESS) {
-    SetLastError(DWORD(rc));
-    return FALSE;
-  }
-  key = k;
-  return TRUE;
-}
+#include "quarl/base/regvalue.h"
 
-LONG BRVT_REGOPTIONS::SetOptionDWORD(const wchar_t* name, DWORD value) {
-  if (!key) return ERROR_INVALID_HANDLE;
-  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
+BOOL BRVT_REGOPTIONS::Init(HKEY root, const wchar_t* subKey) { return quarl::CreateOptionKey(root, subKey, &key); }
+
+LONG BRVT_REGOPTIONS::SetOptionDWORD(const wchar_t* name, DWORD value) { return quarl::WriteDwordValue(key, name, value); }
 
 LONG BRVT_REGOPTIONS::SetOptionBOOL(const wchar_t* name, BOOL value) { return SetOptionDWORD(name, DWORD(value)); }
 
 LONG BRVT_REGOPTIONS::SetOptionBINARY(const wchar_t* name, const void* data, DWORD bytes) {
-  if (!key) return ERROR_INVALID_HANDLE;
-  return RegSetValueExW(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), bytes);
+  return quarl::WriteBinaryValue(key, name, data, bytes);
 }
 
-BOOL BRVT_REGOPTIONS::IsOptionSet(const wchar_t* name) {
-  return key && RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
+BOOL BRVT_REGOPTIONS::IsOptionSet(const wchar_t* name) { return quarl::HasValue(key, name); }
 
 DWORD BRVT_REGOPTIONS::GetOptionDWORD(const wchar_t* name, DWORD defaultValue) {
-  if (!key) return defaultValue;
-  // A larger buffer, so that a longer value of the right type shows as the
-  // wrong size instead of being cut to four bytes.
-  BYTE data[8];
-  DWORD type = 0, size = sizeof data;
-  if (RegQueryValueExW(key, name, nullptr, &type, data, &size) != ERROR_SUCCESS || type != REG_DWORD ||
-      size != sizeof(DWORD))
-    return defaultValue;
-  DWORD v;
-  CopyMemory(&v, data, sizeof v);
-  return v;
+  return quarl::ReadDwordValue(key, name, defaultValue);
 }
 
 BOOL BRVT_REGOPTIONS::GetOptionBOOL(const wchar_t* name, BOOL defaultValue) {
@@ -46,9 +23,5 @@ BOOL BRVT_REGOPTIONS::GetOptionBOOL(const wchar_t* name, BOOL defaultValue) {
 }
 
 BOOL BRVT_REGOPTIONS::GetOptionBINARY(const wchar_t* name, void* buffer, DWORD bufferBytes, DWORD* bytesRead) {
-  DWORD size = bufferBytes;
-  bool ok = key && buffer &&
-            RegQueryValueExW(key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
-  if (bytesRead) *bytesRead = ok ? size : 0;
-  return ok;
+  return quarl::ReadBinaryValue(key, name, buffer, bufferBytes, bytesRead);
 }

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "kinetra/handles.h"
 #include "quarl/base/strfmt.h"
+
+using kinetra::CloseKeepingError;
 
 namespace {
 
@@ -25,12 +28,6 @@ DWORD SuspendProcessThread(HANDLE h) {
 }
 
 // Closing must not overwrite the error of the call that failed before it.
-void CloseKeepingError(HANDLE h) {
-  DWORD err = GetLastError();
-  CloseHandle(h);
-  SetLastError(err);
-}
-
 HKEY OpenRecordKey(Kind kind) {
   HKEY key = nullptr;
   DWORD err = GetLastError();

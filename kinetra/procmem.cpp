@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwctype>
 
+#include "kinetra/handles.h"
 #include "kinetra/ntapi.h"
 #include "quarl/base/procaddr.h"
 #include "quarl/base/strfmt.h"
@@ -148,14 +149,6 @@ HANDLE OpenStarted(DWORD pid) {
   return process;
 }
 
-// Closes the handle; a failure's reason stays the last error.
-BOOL CloseKeepingError(HANDLE process, BOOL result) {
-  DWORD err = GetLastError();
-  CloseHandle(process);
-  if (!result) SetLastError(err);
-  return result;
-}
-
 #ifndef _WIN64
 BOOL IsWow64(HANDLE process) {
   BOOL wow = FALSE;
@@ -243,7 +236,8 @@ BOOL PDM_GetProcessPathVMRead(DWORD pid, wchar_t* buf, DWORD capacity) {
   KN_PARAMETERS_VIEW view;
   BOOL ok = kinetra::ReadProcessParameters(process, &view) && view.imagePathBytes >= sizeof(wchar_t) &&
             kinetra::ReadRemoteString(process, view.imagePath, view.imagePathBytes, buf, cch);
-  return kinetra::CloseKeepingError(process, ok);
+  kinetra::CloseKeepingError(process);
+  return ok;
 }
 
 BOOL PDM_GetProcessPathByModule(DWORD pid, wchar_t* buf, DWORD capacity) {
@@ -283,7 +277,8 @@ BOOL PDM_GetProcessCmdLine(DWORD pid, wchar_t* buf, DWORD capacity) {
   KN_PARAMETERS_VIEW view;
   BOOL ok = kinetra::ReadProcessParameters(process, &view) &&
             kinetra::ReadRemoteString(process, view.commandLine, view.commandLineBytes, buf, cch);
-  return kinetra::CloseKeepingError(process, ok);
+  kinetra::CloseKeepingError(process);
+  return ok;
 }
 
 BOOL PDM_GetProcessModule(DWORD pid, DWORD index, MODULEENTRY32W* entry) {
@@ -330,5 +325,6 @@ BOOL PDM_GetProcessEnvironmentBlock(DWORD pid, void* buffer, DWORD* size) {
       ok = kinetra::ReadExactly(process, view.environment, buffer, block);
     }
   }
-  return kinetra::CloseKeepingError(process, ok);
+  kinetra::CloseKeepingError(process);
+  return ok;
 }

@@ -1,49 +1,23 @@
 #include "quarl/regoptions.h"
 
+#include "quarl/base/regvalue.h"
+
 QUARL_API REGOPTIONS regOptions;
 
-BOOL REGOPTIONS::Init(HKEY root, const wchar_t* subKey) {
-  HKEY k = nullptr;
-  LONG rc = RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, &k, nullptr);
-  if (rc != ERROR_SUCCESS) {
-    SetLastError(DWORD(rc));
-    return FALSE;
-  }
-  key = k;
-  return TRUE;
-}
+BOOL REGOPTIONS::Init(HKEY root, const wchar_t* subKey) { return quarl::CreateOptionKey(root, subKey, &key); }
 
-LONG REGOPTIONS::SetOptionDWORD(const wchar_t* name, DWORD value) {
-  if (!key) return ERROR_INVALID_HANDLE;
-  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
+LONG REGOPTIONS::SetOptionDWORD(const wchar_t* name, DWORD value) { return quarl::WriteDwordValue(key, name, value); }
 
-LONG REGOPTIONS::SetOptionBOOL(const wchar_t* name, BOOL value) {
-  return SetOptionDWORD(name, DWORD(value));
-}
+LONG REGOPTIONS::SetOptionBOOL(const wchar_t* name, BOOL value) { return SetOptionDWORD(name, DWORD(value)); }
 
 LONG REGOPTIONS::SetOptionBINARY(const wchar_t* name, const void* data, DWORD bytes) {
-  if (!key) return ERROR_INVALID_HANDLE;
-  return RegSetValueExW(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data), bytes);
+  return quarl::WriteBinaryValue(key, name, data, bytes);
 }
 
-BOOL REGOPTIONS::IsOptionSet(const wchar_t* name) {
-  return key && RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-}
+BOOL REGOPTIONS::IsOptionSet(const wchar_t* name) { return quarl::HasValue(key, name); }
 
 DWORD REGOPTIONS::GetOptionDWORD(const wchar_t* name, DWORD defaultValue) {
-  if (!key) return defaultValue;
-  // Read into a larger buffer, so a longer value of the right type is seen as
-  // the wrong size instead of being cut to four bytes.
-  BYTE data[8];
-  DWORD type = 0, size = sizeof data;
-  if (RegQueryValueExW(key, name, nullptr, &type, data, &size) != ERROR_SUCCESS || type != REG_DWORD ||
-      size != sizeof(DWORD))
-    return defaultValue;
-  DWORD v;
-  CopyMemory(&v, data, sizeof v);
-  return v;
+  return quarl::ReadDwordValue(key, name, defaultValue);
 }
 
 BOOL REGOPTIONS::GetOptionBOOL(const wchar_t* name, BOOL defaultValue) {
@@ -51,11 +25,7 @@ BOOL REGOPTIONS::GetOptionBOOL(const wchar_t* name, BOOL defaultValue) {
 }
 
 BOOL REGOPTIONS::GetOptionBINARY(const wchar_t* name, void* buffer, DWORD bufferBytes, DWORD* bytesRead) {
-  DWORD size = bufferBytes;
-  bool ok = key && buffer &&
-            RegQueryValueExW(key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &size) == ERROR_SUCCESS;
-  if (bytesRead) *bytesRead = ok ? size : 0;
-  return ok;
+  return quarl::ReadBinaryValue(key, name, buffer, bufferBytes, bytesRead);
 }
 
 namespace quarl {
