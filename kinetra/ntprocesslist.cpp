@@ -84,6 +84,21 @@ DWORD _NTPROCESSLIST::GetItemProcessID(DWORD item) const {
   return SnapshotWalker::Pid(reinterpret_cast<const KN_SYSTEM_PROCESS_INFORMATION*>(snap_.data + items_[item]));
 }
 
+const KN_SYSTEM_PROCESS_INFORMATION* _NTPROCESSLIST::ItemRecord(DWORD item) const {
+  if (!IsClassReady() || item >= count_) return nullptr;
+  return reinterpret_cast<const KN_SYSTEM_PROCESS_INFORMATION*>(snap_.data + items_[item]);
+}
+
+BOOL _NTPROCESSLIST::GetItem(DWORD item, KN_SNAPSHOT_ITEM* out, wchar_t* name, DWORD cch) const {
+  const KN_SYSTEM_PROCESS_INFORMATION* r = ItemRecord(item);
+  if (!r) return FALSE;
+  out->pid = SnapshotWalker::Pid(r);
+  out->parentPid = SnapshotWalker::ParentPid(r);
+  out->createTime = ULONGLONG(r->CreateTime.QuadPart);
+  if (name && cch) CopyImageName(snap_, r, name, cch);
+  return TRUE;
+}
+
 const KN_SYSTEM_PROCESS_INFORMATION* _NTPROCESSLIST::FindRecord(DWORD pid) const {
   if (!IsClassReady() || pid == 0) return nullptr;
   for (DWORD i = 0; i < count_; ++i) {

@@ -10,6 +10,13 @@
 
 namespace kinetra {
 
+// What the list needs of one snapshot item, read by position.
+struct KN_SNAPSHOT_ITEM {
+  DWORD pid;
+  DWORD parentPid;
+  ULONGLONG createTime;  // 100 ns since 1601, UTC; 0 when the system gives none
+};
+
 // The snapshot the process list builds its table from. Items are the records of
 // real processes: the idle-process record (PID 0, absent under Wine) is never an
 // item and is never found by PID.
@@ -31,8 +38,11 @@ class KINETRA_API _NTPROCESSLIST {
   DWORD GetProcessParentPID(DWORD pid) const;    // 0xFFFFFFFF when not found
   DWORD GetProcessImageName(DWORD pid, wchar_t* buf, DWORD cch) const;  // always 0
   DWORD GetProcessCount() const;
+  // The item at that position with its image name (bounded); false past the end.
+  BOOL GetItem(DWORD item, KN_SNAPSHOT_ITEM* out, wchar_t* name, DWORD cch) const;
 
  private:
+  const KN_SYSTEM_PROCESS_INFORMATION* ItemRecord(DWORD item) const;
   BOOL InitAt(void* creator);
   const KN_SYSTEM_PROCESS_INFORMATION* FindRecord(DWORD pid) const;
   void Release();

@@ -87,6 +87,7 @@ std::vector<BYTE> Snapshot::Build() {
     rec->HandleCount = p.handles;
     rec->SessionId = p.session;
     rec->BasePriority = p.basePriority;
+    rec->CreateTime.QuadPart = p.createTime;
     auto thr = reinterpret_cast<kinetra::KN_SYSTEM_THREAD_INFORMATION*>(rec + 1);
     for (ULONG t = 0; t < p.threads; ++t) {
       thr[t].ClientId.UniqueProcess = rec->UniqueProcessId;

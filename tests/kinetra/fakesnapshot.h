@@ -23,6 +23,7 @@ struct Proc {
   SIZE_T pagedPool = 0, nonPagedPool = 0;
   ULONG pageFaults = 0, handles = 0, session = 0;
   LONG basePriority = 8;
+  LONGLONG createTime = 0;
 };
 
 // Builds the bytes of a snapshot as the system lays them out: records aligned to
