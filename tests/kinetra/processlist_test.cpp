@@ -1,4 +1,5 @@
 #include "kinetra/processlist.h"
+#include "kinetra/tasklist.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,43 @@ TEST(ProcessTable, NoSnapshotLeavesAnEmptyTable) {
   static TL_PROCESSNULLLIST table;
   EXPECT_FALSE(table.Create());
   EXPECT_EQ(0, table.GetItemCount());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TaskList, TableOperationsAreBounded) {
+  static TL_TASKLIST table;
+  ASSERT_TRUE(TL_CreateNullList(&table));
+  EXPECT_GE(TL_ListGetItemIDbyPID(GetCurrentProcessId(), &table), 0);
+  EXPECT_EQ(-1, TL_ListGetItemIDbyPID(0, &table));
+  EXPECT_LE(table.count, kTaskListSlots);
+
+  table.count = 0;
+  TL_TASKRECORD r = {};
+  for (int i = 0; i < kTaskListSlots; ++i) {
+    r.pid = DWORD(100 + i);
+    ASSERT_TRUE(TL_ListAddItem(&r, &table));
+  }
+  r.pid = 9999;
+  EXPECT_FALSE(TL_ListAddItem(&r, &table));  // full
+  EXPECT_FALSE(TL_ListAddItem(nullptr, &table));
+  EXPECT_FALSE(TL_ListDeleteItem(kTaskListSlots, &table));
+  EXPECT_FALSE(TL_ListDeleteItem(-1, &table));
+  EXPECT_TRUE(TL_ListDeleteItem(0, &table));
+  EXPECT_EQ(kTaskListSlots - 1, TL_ListGetItemCount(&table));
+  EXPECT_EQ(101u, table.records[0].pid);
+  EXPECT_EQ(0, TL_ListGetItemIDbyPID(101, &table));
+  EXPECT_FALSE(TLI_IsFrameworkLocked());
+}
+
+TEST(TaskListThreaded, FrameworkThreadKeepsTheGlobalTableAndStops) {
+  ASSERT_TRUE(TL_InitFramework());
+  EXPECT_GE(TL_ListGetItemIDbyPID(GetCurrentProcessId(), nullptr), 0);
+  EXPECT_GT(TL_ListGetItemCount(nullptr), 0);
+  EXPECT_TRUE(TLI_StopDataCollectorThread());
+  EXPECT_FALSE(TLI_IsFrameworkLocked());
 }
 
 }  // namespace
