@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "quarl/appinfo.h"
+#include "quarl/base/reslang.h"
 #include "quarl/base/strfmt.h"
 #include "quarl/regoptions.h"
 #include "quarl/winhelpers.h"
@@ -17,16 +18,6 @@ DWORD g_currentLang = 0;
 const wchar_t kLangValue[] = L"LangID";
 const wchar_t kTitleFontProp[] = L"Quarl.LanguageTitleFont";
 constexpr COLORREF kBandColour = 0xCB9C77;
-
-// The template of that name and type in the current language, or null when the
-// module lacks it (or no language is chosen): the caller then lets the system pick.
-const void* FindInCurrentLanguage(HINSTANCE module, LPCWSTR type, LPCWSTR name) {
-  if (!g_currentLang) return nullptr;
-  HRSRC r = FindResourceExW(module, type, name, WORD(g_currentLang));
-  if (!r) return nullptr;
-  HGLOBAL g = LoadResource(module, r);
-  return g ? LockResource(g) : nullptr;
-}
 
 }  // namespace
 
@@ -57,82 +48,33 @@ const wchar_t* HardcodeLangString(const wchar_t* english, const wchar_t* german)
 // ---- loaders --------------------------------------------------------------------
 
 INT_PTR DialogBoxParamW(HINSTANCE module, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
-  auto tmpl = static_cast<LPCDLGTEMPLATEW>(FindInCurrentLanguage(module, RT_DIALOG, name));
-  if (tmpl) return DialogBoxIndirectParamW(module, tmpl, owner, proc, param);
-  return ::DialogBoxParamW(module, name, owner, proc, param);
+  return base::DialogBoxOfLanguage(module, name, WORD(g_currentLang), owner, proc, param);
 }
 
 HWND CreateDialogParamW(HINSTANCE module, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
-  auto tmpl = static_cast<LPCDLGTEMPLATEW>(FindInCurrentLanguage(module, RT_DIALOG, name));
-  if (tmpl) return CreateDialogIndirectParamW(module, tmpl, owner, proc, param);
-  return ::CreateDialogParamW(module, name, owner, proc, param);
+  return base::CreateDialogOfLanguage(module, name, WORD(g_currentLang), owner, proc, param);
 }
 
-HMENU LoadMenuW(HINSTANCE module, LPCWSTR name) {
-  const void* tmpl = FindInCurrentLanguage(module, RT_MENU, name);
-  if (tmpl) return LoadMenuIndirectW(tmpl);
-  return ::LoadMenuW(module, name);
-}
+HMENU LoadMenuW(HINSTANCE module, LPCWSTR name) { return base::LoadMenuOfLanguage(module, name, WORD(g_currentLang)); }
 
 BOOL GetStringFromStringTable(HINSTANCE module, UINT id, WORD language, wchar_t* buffer, DWORD bufferBytes) {
   if (!buffer) return FALSE;
-  ZeroMemory(buffer, bufferBytes);
-  if (bufferBytes < 2 * sizeof(wchar_t)) return FALSE;  // no room for one character and its terminator
-  HRSRC r = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
-  if (!r) return FALSE;
-  HGLOBAL g = LoadResource(module, r);
-  auto p = static_cast<const WCHAR*>(g ? LockResource(g) : nullptr);
-  if (!p) return FALSE;
-  // A block is 16 counted texts one after the other; the walk stays inside the
-  // resource even when the block is malformed.
-  const WCHAR* end = p + SizeofResource(module, r) / sizeof(WCHAR);
-  for (UINT i = 0; i < id % 16 && p < end; ++i) p += 1 + *p;
-  if (p >= end || *p == 0) return FALSE;
-  size_t length = *p;
-  if (length > size_t(end - (p + 1))) length = size_t(end - (p + 1));
-  CopyNW(buffer, CchFromBytes(bufferBytes), p + 1, length);
-  return buffer[0] != 0;
+  if (bufferBytes < sizeof(wchar_t)) {
+    ZeroMemory(buffer, bufferBytes);
+    return FALSE;
+  }
+  return base::LoadStringOfLanguage(module, id, language, buffer, CchFromBytes(bufferBytes));
 }
 
 // ---- the language list ------------------------------------------------------------
 
-namespace {
-
-struct LISTFILL {
-  HINSTANCE module;
-  HWND combo;
-};
-
-BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param) {
-  auto fill = reinterpret_cast<LISTFILL*>(param);
-  wchar_t name[128];
-  GetStringFromStringTable(fill->module, 1, language, name, sizeof name);
-  LRESULT item = SendMessageW(fill->combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-  if (item >= 0) SendMessageW(fill->combo, CB_SETITEMDATA, WPARAM(item), LPARAM(language));
-  return TRUE;
-}
-
-void SelectByData(HWND combo, LPARAM data) {
-  const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i)
-    if (SendMessageW(combo, CB_GETITEMDATA, WPARAM(i), 0) == data) SendMessageW(combo, CB_SETCURSEL, WPARAM(i), 0);
-}
-
-}  // namespace
-
 BOOL CreateLanguageList(HINSTANCE module, HWND comboBox) {
-  LISTFILL fill = {module, comboBox};
-  EnumResourceLanguagesW(module, RT_STRING, MAKEINTRESOURCEW(1), AddLanguage, reinterpret_cast<LONG_PTR>(&fill));
-  if (SendMessageW(comboBox, CB_GETCOUNT, 0, 0) <= 0) {
+  if (base::FillLanguageList(module, comboBox, WORD(g_currentLang)) == 0) {
     LRESULT item = SendMessageW(comboBox, CB_ADDSTRING, 0,
                                 reinterpret_cast<LPARAM>(HardcodeLangString(L"Default", L"Standard")));
     SendMessageW(comboBox, CB_SETITEMDATA, WPARAM(item), 0);
     SendMessageW(comboBox, CB_SETCURSEL, WPARAM(item), 0);
-    return TRUE;
   }
-  SendMessageW(comboBox, CB_SETCURSEL, 0, 0);
-  SelectByData(comboBox, LPARAM(GetUserDefaultUILanguage()));
-  SelectByData(comboBox, LPARAM(g_currentLang));
   return TRUE;
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "quarl/base/controls.h"
 #include "quarl/quarlapi.h"
 
 namespace quarl {
@@ -22,12 +23,11 @@ class QUARL_API _SYSTRAYICON {
   // 0 when not shown; otherwise removes the icon and returns the system's result.
   BOOL Delete();
 
-  BOOL IsShown() const { return shown; }
-  const NOTIFYICONDATAW& Data() const { return nid; }
+  BOOL IsShown() const { return icon.shown; }
+  const NOTIFYICONDATAW& Data() const { return icon.nid; }
 
  private:
-  BOOL shown;
-  NOTIFYICONDATAW nid;
+  base::TRAYICON icon;  // the shown flag, then the system's record
 };
 
 // Seam: tests watch what is sent to the notification area.

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "quarl/appinfo.h"
+#include "quarl/base/controls.h"
 #include "quarl/base/once.h"
 #include "quarl/base/procaddr.h"
 
@@ -73,21 +74,6 @@ BOOL IsThemeActive() {
 
 namespace {
 PFN_GetCursorPos g_cursorPos = ::GetCursorPos;
-constexpr COLORREF kLinkColour = 0x640000;
-
-bool CursorIn(HWND control) {
-  POINT pt = {};
-  RECT rc;
-  g_cursorPos(&pt);
-  GetWindowRect(control, &rc);
-  return PtInRect(&rc, pt) != 0;
-}
-
-void SetLinkCursor(HWND dialog, LPCWSTR which) {
-  HCURSOR c = LoadCursorW(nullptr, which);
-  SetClassLongPtrW(dialog, GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(c));
-  SetCursor(c);
-}
 }  // namespace
 
 PFN_GetCursorPos SetCursorPosSource(PFN_GetCursorPos fn) {
@@ -97,37 +83,8 @@ PFN_GetCursorPos SetCursorPosSource(PFN_GetCursorPos fn) {
 }
 
 LRESULT HandleStaticLink(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
-  HWND link = GetDlgItem(dialog, id);
-  switch (message) {
-    case WM_CTLCOLORSTATIC:
-      if (reinterpret_cast<HWND>(lParam) != link) return 0;
-      SetTextColor(reinterpret_cast<HDC>(wParam), kLinkColour);
-      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
-    case WM_MOUSEMOVE: {
-      bool hot = GetWindowLongPtrW(link, GWLP_USERDATA) != 0;
-      bool in = CursorIn(link);
-      if (in && !hot) {
-        Emuline(dialog, id);
-        SetLinkCursor(dialog, IDC_HAND);
-        SetWindowLongPtrW(link, GWLP_USERDATA, 1);
-      } else if (!in && hot) {
-        Emnormal(dialog, id);
-        SetLinkCursor(dialog, IDC_ARROW);
-        SetWindowLongPtrW(link, GWLP_USERDATA, 0);
-      }
-      return 0;
-    }
-    case WM_LBUTTONUP:
-      if (CursorIn(link)) {
-        Emnormal(dialog, id);
-        SetLinkCursor(dialog, IDC_ARROW);
-        SetWindowLongPtrW(link, GWLP_USERDATA, 0);
-        SendMessageW(dialog, WM_COMMAND, WPARAM(id), 0);
-      }
-      return 0;
-  }
-  return 0;
+  const base::STATICLINK_STYLE style = {hFontNormal, hFontUnderline, g_cursorPos, true};
+  return base::HandleStaticLink(style, dialog, id, message, wParam, lParam);
 }
 
 POINT CenteredPosition(const RECT& w, const RECT& o, const RECT& d) {
@@ -160,12 +117,7 @@ HGDIOBJ GDITempStore(HGDIOBJ object) {
 }
 
 int ListViewAddColumn(HWND listView, int index, const wchar_t* text, int width, int format) {
-  LVCOLUMNW col = {};
-  col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
-  col.fmt = format;
-  col.cx = width;
-  col.pszText = const_cast<wchar_t*>(text);
-  return int(SendMessageW(listView, LVM_INSERTCOLUMNW, WPARAM(index), reinterpret_cast<LPARAM>(&col)));
+  return base::ListViewAddColumn(listView, index, text, width, format);
 }
 
 BOOL ListViewSetItemText(HWND listView, int item, int subItem, const wchar_t* text) {
@@ -182,13 +134,6 @@ BOOL ListViewSetItemText(HWND listView, int item, int subItem, const wchar_t* te
   return TRUE;
 }
 
-LPARAM ListViewGetItemParam(HWND listView, int item) {
-  if (item == -1) return -1;
-  LVITEMW li = {};
-  li.mask = LVIF_PARAM | LVIF_INDENT;
-  li.iItem = item;
-  if (!SendMessageW(listView, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&li))) return 0;
-  return li.lParam;
-}
+LPARAM ListViewGetItemParam(HWND listView, int item) { return base::ListViewGetItemParam(listView, item); }
 
 }  // namespace quarl
