@@ -8,6 +8,9 @@
 // the library's own core and footprint, the common controls, and the report of
 // a directory that could not be read.
 void BRVT_StartLibrary();
+// The library core's message box "The module has encountered an internal error."
+// (the library is started first, so the box carries the runtime's name).
+void BRVT_ReportInternalError();
 // Set at process attach.
 extern HINSTANCE g_brvtModule;
 extern BOOL g_brvtWinDirFailed;

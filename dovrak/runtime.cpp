@@ -70,6 +70,11 @@ void BRVT_StartLibrary() {
   });
 }
 
+void BRVT_ReportInternalError() {
+  BRVT_StartLibrary();
+  g_libraryCore.InternalError();
+}
+
 BOOL BRVT_AppInit(const char* name, const char* code, int versionNumber, HINSTANCE module) {
   BRVT_StartLibrary();
   quarl::CopyW(BRVT_AppName, 256, Widen(name).c_str());

@@ -65,3 +65,77 @@ std::wstring BitnessName(const wchar_t* base) {
 }
 
 }  // namespace testutil
+
+namespace testutil {
+
+namespace {
+thread_local ModalRun* t_run;
+}  // namespace
+
+ModalRun::ModalRun(Fn fn, void* context) : fn_(fn), context_(context) {
+  InitializeCriticalSection(&lock_);
+  signal_ = CreateSemaphoreW(nullptr, 0, 64, nullptr);
+  thread_ = CreateThread(nullptr, 0, Thread, this, 0, nullptr);
+}
+
+ModalRun::~ModalRun() {
+  if (Finish() == -1 && !done_) {
+    // A test that failed before dismissing its dialog: close what is open.
+    EnterCriticalSection(&lock_);
+    for (int i = 0; i < queued_; ++i) PostMessageW(windows_[i], WM_COMMAND, IDCANCEL, 0);
+    LeaveCriticalSection(&lock_);
+    Finish();
+  }
+  if (thread_) CloseHandle(thread_);
+  CloseHandle(signal_);
+  DeleteCriticalSection(&lock_);
+}
+
+LRESULT CALLBACK ModalRun::Cbt(int code, WPARAM wp, LPARAM lp) {
+  ModalRun* self = t_run;
+  if (code == HCBT_ACTIVATE && self) {
+    HWND w = reinterpret_cast<HWND>(wp);
+    EnterCriticalSection(&self->lock_);
+    bool seen = false;
+    for (int i = 0; i < self->queued_; ++i) seen = seen || self->windows_[i] == w;
+    if (!seen && self->queued_ < 16) {
+      self->windows_[self->queued_++] = w;
+      ReleaseSemaphore(self->signal_, 1, nullptr);
+    }
+    LeaveCriticalSection(&self->lock_);
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+DWORD WINAPI ModalRun::Thread(LPVOID p) {
+  auto self = static_cast<ModalRun*>(p);
+  t_run = self;
+  HHOOK hook = SetWindowsHookExW(WH_CBT, Cbt, nullptr, GetCurrentThreadId());
+  INT_PTR r = self->fn_(self->context_);
+  UnhookWindowsHookEx(hook);
+  t_run = nullptr;
+  EnterCriticalSection(&self->lock_);
+  self->result_ = r;
+  self->done_ = true;
+  LeaveCriticalSection(&self->lock_);
+  ReleaseSemaphore(self->signal_, 1, nullptr);
+  return 0;
+}
+
+HWND ModalRun::NextWindow(DWORD timeoutMs) {
+  for (;;) {
+    EnterCriticalSection(&lock_);
+    HWND w = taken_ < queued_ ? windows_[taken_++] : nullptr;
+    const bool done = done_;
+    LeaveCriticalSection(&lock_);
+    if (w || done) return w;
+    if (WaitForSingleObject(signal_, timeoutMs) != WAIT_OBJECT_0) return nullptr;
+  }
+}
+
+INT_PTR ModalRun::Finish(DWORD timeoutMs) {
+  if (thread_ && WaitForSingleObject(thread_, timeoutMs) != WAIT_OBJECT_0) return -1;
+  return result_;
+}
+
+}  // namespace testutil

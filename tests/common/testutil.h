@@ -55,3 +55,39 @@ std::wstring SelfPath();
 std::wstring SelfDir();
 
 }  // namespace testutil
+
+namespace testutil {
+
+// Runs a function (typically one that shows a modal dialog) on a thread of its
+// own and hands over each new window that thread activates, so a test can read
+// the dialog back and dismiss it.
+class ModalRun {
+ public:
+  using Fn = INT_PTR (*)(void* context);
+  ModalRun(Fn fn, void* context);
+  ~ModalRun();
+  ModalRun(const ModalRun&) = delete;
+  ModalRun& operator=(const ModalRun&) = delete;
+
+  // The next window the thread activated for the first time; null when none
+  // came within the time or the function has returned.
+  HWND NextWindow(DWORD timeoutMs = 10000);
+  // Waits for the function and returns its result (-1 on time-out).
+  INT_PTR Finish(DWORD timeoutMs = 10000);
+
+ private:
+  static DWORD WINAPI Thread(LPVOID self);
+  static LRESULT CALLBACK Cbt(int code, WPARAM wp, LPARAM lp);
+
+  Fn fn_;
+  void* context_;
+  HANDLE thread_ = nullptr;
+  HANDLE signal_ = nullptr;  // a window was queued, or the function returned
+  CRITICAL_SECTION lock_;
+  HWND windows_[16] = {};
+  int queued_ = 0, taken_ = 0;
+  bool done_ = false;
+  INT_PTR result_ = -1;
+};
+
+}  // namespace testutil
