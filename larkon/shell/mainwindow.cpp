@@ -4,9 +4,11 @@
 
 #include <initializer_list>
 
+#include "larkon/shell/startup.h"
 #include "larkon/shell/stubs.h"
 #include "quarl/appinfo.h"
 #include "quarl/base/procaddr.h"
+#include "quarl/language.h"
 #include "quarl/regoptions.h"
 #include "resources/larkon_ids.h"
 
@@ -60,7 +62,7 @@ BOOL OnInitDialog(HWND dlg, _MAINWINDOW* state) {
 
   // The menu of the current language replaces the template's own.
   HMENU old = GetMenu(dlg);
-  SetMenu(dlg, LoadMenuW(inst, MAKEINTRESOURCEW(IDM_MAIN)));
+  SetMenu(dlg, g_langModule.LoadLangMenu(IDM_MAIN));
   if (old) DestroyMenu(old);
 
   SetUpListView(state, dlg);
@@ -122,8 +124,8 @@ INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 DWORD WINAPI MainWindowThread(LPVOID param) {
   auto state = static_cast<_MAINWINDOW*>(param);
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-  HWND dlg = CreateDialogParamW(quarl::GetStoredInstance(), MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
-                                reinterpret_cast<LPARAM>(state));
+  HWND dlg = quarl::CreateDialogParamW(quarl::GetStoredInstance(), MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                       MainDialogProc, reinterpret_cast<LPARAM>(state));
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     if (IsWindow(dlg) && IsDialogMessageW(dlg, &msg)) continue;

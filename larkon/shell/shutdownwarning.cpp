@@ -1,3 +1,4 @@
+#include "larkon/shell/startup.h"
 #include "larkon/shell/stubs.h"
 #include "quarl/appinfo.h"
 #include "resources/larkon_ids.h"
@@ -25,8 +26,8 @@ INT_PTR CALLBACK ShutdownWarningProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 BOOL ShowShutdownWarning(HWND owner, const wchar_t* text) {
-  INT_PTR r = DialogBoxParamW(quarl::GetStoredInstance(), MAKEINTRESOURCEW(IDD_SHUTDOWN_WARNING), owner,
-                              ShutdownWarningProc, reinterpret_cast<LPARAM>(text));
+  INT_PTR r = g_langModule.ShowDialogParam(IDD_SHUTDOWN_WARNING, owner, ShutdownWarningProc,
+                                           reinterpret_cast<LPARAM>(text));
   return r == TRUE;
 }
 

@@ -14,6 +14,7 @@
 namespace larkon {
 
 BOOL g_fullAccess = FALSE;
+UIL_LANGMODULE g_langModule;
 
 #ifdef _WIN64
 const wchar_t* const kEagerLibraries[4] = {L"shell32.dll", L"comdlg32.dll", L"linkgauge64.dll", L"kinetra64.dll"};
@@ -101,8 +102,8 @@ void InitCompatibilityCore(HINSTANCE module, const wchar_t* commandLine, int sho
 void LoadLanguageComponents() {
   // Asked before any window exists, so that the choice applies to all of them.
   if (!quarl::LoadLangSettings()) g_env->selectLanguage(nullptr);
-  InitLanguageModule(quarl::GetStoredInstance(), quarl::GetAppName(), quarl::GetAppCode(),
-                     quarl::GetCurrentLangID());
+  g_langModule.Init(quarl::GetStoredInstance(), quarl::GetAppName(), quarl::GetAppCode(), quarl::GetCurrentLangID());
+  g_langModule.SelectLanguage(quarl::GetCurrentLangID());
 }
 
 BOOL InitApplication() {
@@ -154,13 +155,13 @@ BOOL InitApplication() {
   env.step(L"PerformanceSource");
   TakePerformanceSource();
 
-  env.step(L"Initializing Process List...");
+  env.step(g_langModule.GetLangString(IDS_INIT_PROCESS_LIST));
   InitProcessList();
 
-  env.step(L"Creating Background Threads...");
+  env.step(g_langModule.GetLangString(IDS_CREATE_THREADS));
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
 
-  env.step(L"Loading...");
+  env.step(g_langModule.GetLangString(IDS_LOADING));
   return TRUE;
 }
 

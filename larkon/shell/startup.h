@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "dovrak/langmodule.h"
+
 namespace larkon {
 
 constexpr int kBuildNumber = 8548;
@@ -47,8 +49,11 @@ extern BOOL g_fullAccess;
 // string of the program, on the core object the compatibility runtime provides.
 void InitCompatibilityCore(HINSTANCE module, const wchar_t* commandLine, int showCommand);
 
+// Every string, dialog and menu of the program, in the language of this run.
+extern UIL_LANGMODULE g_langModule;
+
 // The stored language, or the user's first-run choice when none is stored; then
-// the language module in that language.
+// the language module, told the same language for the next start.
 void LoadLanguageComponents();
 
 // The start-up sequence; TRUE when the program goes on to its main window. (It

@@ -6,9 +6,6 @@
 
 namespace larkon {
 
-// The language module: every localized string, dialog and menu of the program,
-// in the given language.
-void InitLanguageModule(HINSTANCE module, const wchar_t* appName, const wchar_t* appCode, DWORD language);
 // The launcher's registration (resident hot-key starter).
 void RegisterLauncher(BOOL launchOnCtrlAltF11);
 // Icon table, system counters and the CPU and memory history graphs.
@@ -19,9 +16,6 @@ void TakePerformanceSource();
 void InitProcessList();
 // One pass of the system-wide data: process list, counters, tray image, graphs.
 void RefreshSystemData();
-
-// The warning box of the compatibility runtime: a heading over a text.
-void ShowWarning(HWND owner, const wchar_t* heading, const wchar_t* text, const wchar_t* caption);
 
 // Dialog 175: the denied shutdown privilege. Returns the "do not show this
 // warning again" state.

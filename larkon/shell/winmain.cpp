@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "dovrak/skyren.h"
 #include "larkon/shell/mainwindow.h"
 #include "larkon/shell/startup.h"
 #include "larkon/shell/stubs.h"
@@ -30,7 +31,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     wchar_t text[368];
     larkon::FormatBuildInfo(text, 368, L"winmain.cpp", __LINE__, L"wWinMain", larkon::kBuildNumber,
                             quarl::wcBuildDate, quarl::wcBuildTime);
-    larkon::ShowWarning(nullptr, L"Build Information", text, L"Quenby Larkspan");
+    SKRN_ShowWarning(nullptr, L"Build Information", text, L"Quenby Larkspan");
     return 0;
   }
 

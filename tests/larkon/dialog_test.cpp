@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "larkon/shell/startup.h"
 #include "larkon/shell/stubs.h"
 #include "quarl/appinfo.h"
 #include "resources/larkon_ids.h"
@@ -21,11 +22,18 @@ class ProgramResources : public testing::Test {
     ASSERT_NE(nullptr, module_);
     previous_ = quarl::GetStoredInstance();
     quarl::SetStoredInstance(module_);
+    // The program's dialogs come through its language module.
+    code_ = testutil::BitnessName(L"larkon_dialog_test");
+    larkon::g_langModule.Init(module_, L"Larkspan", code_.c_str(), 1033);
   }
   void TearDown() override {
+    if (HKEY k = larkon::g_langModule.GetKey()) RegCloseKey(k);
+    larkon::g_langModule = UIL_LANGMODULE();
+    RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Quenby Software\\" + code_).c_str());
     quarl::SetStoredInstance(previous_);
     if (module_) FreeLibrary(module_);
   }
+  std::wstring code_;
   HMODULE module_ = nullptr;
   HINSTANCE previous_ = nullptr;
 };

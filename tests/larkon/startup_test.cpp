@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "dovrak/langmodule.h"
 #include "quarl/appinfo.h"
 #include "quarl/language.h"
 #include "quarl/regoptions.h"
@@ -90,8 +91,17 @@ const larkon::STARTUP_ENV kFakeEnv = {
 class StartupSequence : public testing::Test {
  protected:
   void SetUp() override {
-    key_ = L"Software\\Quenby Software\\" + testutil::BitnessName(L"larkon_startup_test");
-    RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    // The program's own resources, and its language key under the test's key.
+    const std::wstring exe = testutil::SelfDir() + (sizeof(void*) == 4 ? L"Larkon.exe" : L"larkon64.exe");
+    module_ = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module_);
+    previousInstance_ = quarl::GetStoredInstance();
+    quarl::SetStoredInstance(module_);
+    previousCode_ = quarl::GetAppCode();
+    const std::wstring code = testutil::BitnessName(L"larkon_startup_test");
+    quarl::SetAppCode(code.c_str());
+    key_ = L"Software\\Quenby Software\\" + code;
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
     ASSERT_TRUE(regOptions.Init(HKEY_CURRENT_USER, key_.c_str()));
     g_rec = &rec_;
     larkon::SetStartupEnv(&kFakeEnv);
@@ -102,8 +112,24 @@ class StartupSequence : public testing::Test {
     larkon::SetStartupEnv(nullptr);
     g_rec = nullptr;
     SetThreadPriority(GetCurrentThread(), priority_);
-    RegDeleteKeyW(HKEY_CURRENT_USER, key_.c_str());
+    if (HKEY k = larkon::g_langModule.GetKey()) RegCloseKey(k);
+    larkon::g_langModule = UIL_LANGMODULE();
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+    quarl::SetAppCode(previousCode_.c_str());
+    quarl::SetStoredInstance(previousInstance_);
+    if (module_) FreeLibrary(module_);
   }
+  // The language module's own value for the next start; 0 when missing.
+  DWORD StoredUILanguage() {
+    DWORD value = 0, size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, (key_ + L"\\UILang").c_str(), L"UILanguage", RRF_RT_REG_DWORD, nullptr,
+                     &value, &size) != ERROR_SUCCESS)
+      return 0;
+    return value;
+  }
+  HMODULE module_ = nullptr;
+  HINSTANCE previousInstance_ = nullptr;
+  std::wstring previousCode_;
   std::wstring key_;
   Recorder rec_;
   int priority_ = 0;
@@ -203,6 +229,32 @@ TEST_F(StartupSequence, AsksForTheLanguageOnlyWhileNoneIsStored) {
   EXPECT_TRUE(larkon::InitApplication());
   EXPECT_EQ(1, rec_.languageAsks);
   EXPECT_EQ(1031u, quarl::GetCurrentLangID());
+}
+
+TEST_F(StartupSequence, LanguageModuleTakesTheChoiceAndItsTextsFollow) {
+  // First run: the choice becomes the module's language at once, and the step
+  // texts from the string table are German.
+  rec_.languageChoice = 1031;
+  EXPECT_TRUE(larkon::InitApplication());
+  EXPECT_EQ(1031, larkon::g_langModule.GetLanguage());
+  EXPECT_EQ(1031u, StoredUILanguage());
+  const std::vector<std::wstring> tail(rec_.steps.end() - 3, rec_.steps.end());
+  EXPECT_EQ((std::vector<std::wstring>{L"Prozessliste wird initialisiert...", L"Hintergrund-Threads werden erstellt...",
+                                       L"Wird geladen..."}),
+            tail);
+}
+
+TEST_F(StartupSequence, ALanguageChosenElsewhereAppliesToTheModuleFromTheNextStart) {
+  // The module read English for this run; the runtime's language is German: the
+  // texts stay English now, and the module stores German for the next start.
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, (key_ + L"\\UILang").c_str(), L"UILanguage",
+                                           REG_DWORD, &rec_.languageChoice, sizeof(DWORD)));  // 1033
+  regOptions.SetOptionDWORD(L"LangID", 1031);
+  EXPECT_TRUE(larkon::InitApplication());
+  EXPECT_EQ(0, rec_.languageAsks);
+  EXPECT_EQ(1033, larkon::g_langModule.GetLanguage());
+  EXPECT_EQ(L"Loading...", rec_.steps.back());
+  EXPECT_EQ(1031u, StoredUILanguage());
 }
 
 TEST(StartupLibraries, EveryEagerLibraryIsThere) {
