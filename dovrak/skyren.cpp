@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr int kLeft = 54, kTop = 11, kClientWidth = 354, kOkLeft = 269, kMinOkTop = 43, kBottomSpace = 53;
+constexpr int kLeft = 54, kTop = 11, kClientWidth = 354, kOkRightSpace = 10, kMinOkTop = 43, kBottomSpace = 53;
 
 int MeasureHeight(HWND control, HFONT font, const wchar_t* text) {
   HDC dc = GetDC(control);
@@ -40,7 +40,9 @@ BOOL OnInitWarning(HWND dialog, const SKRN_WARNINGPARAM* p) {
   const BOOL hasHeading = p->heading[0] != 0, hasText = p->text[0] != 0;
   const int h1 = hasHeading ? MeasureHeight(GetDlgItem(dialog, IDC_SKRN_HEADING), BRVT_hFontBold, p->heading) : 0;
   const int h2 = hasText ? MeasureHeight(GetDlgItem(dialog, IDC_SKRN_TEXT), BRVT_hFontNormal, p->text) : 0;
-  const SKRN_WARNINGLAYOUT layout = SKRN_LayoutWarning(hasHeading, h1, hasText, h2);
+  RECT ok;
+  GetWindowRect(GetDlgItem(dialog, IDOK), &ok);
+  const SKRN_WARNINGLAYOUT layout = SKRN_LayoutWarning(hasHeading, h1, hasText, h2, ok.right - ok.left);
   if (layout.showHeading) Place(dialog, IDC_SKRN_HEADING, layout.heading, p->heading);
   if (layout.showText) Place(dialog, IDC_SKRN_TEXT, layout.text, p->text);
   SetWindowPos(GetDlgItem(dialog, IDOK), nullptr, layout.ok.x, layout.ok.y, 0, 0,
@@ -68,7 +70,7 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 }  // namespace
 
-SKRN_WARNINGLAYOUT SKRN_LayoutWarning(BOOL hasHeading, int headingHeight, BOOL hasText, int textHeight) {
+SKRN_WARNINGLAYOUT SKRN_LayoutWarning(BOOL hasHeading, int headingHeight, BOOL hasText, int textHeight, int okWidth) {
   SKRN_WARNINGLAYOUT l = {};
   int y = kTop;
   if (hasHeading) {
@@ -82,7 +84,7 @@ SKRN_WARNINGLAYOUT SKRN_LayoutWarning(BOOL hasHeading, int headingHeight, BOOL h
     y += textHeight + 11;
   }
   if (y < kMinOkTop) y = kMinOkTop;
-  l.ok = {kOkLeft, y};
+  l.ok = {kClientWidth - kOkRightSpace - okWidth, y};
   l.client = {kClientWidth, y + kBottomSpace};
   return l;
 }
@@ -90,7 +92,7 @@ SKRN_WARNINGLAYOUT SKRN_LayoutWarning(BOOL hasHeading, int headingHeight, BOOL h
 SIZE SKRN_WarningWindowSize(const SKRN_WARNINGLAYOUT& layout, DWORD style, DWORD exStyle) {
   RECT rc = {0, 0, layout.client.cx, layout.client.cy};
   AdjustWindowRectEx(&rc, style, FALSE, exStyle);
-  return {rc.right, rc.bottom};
+  return {rc.right - rc.left, rc.bottom - rc.top};
 }
 
 INT_PTR SKRN_ShowWarning(HWND owner, const wchar_t* heading, const wchar_t* text, const wchar_t* title) {

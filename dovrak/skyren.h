@@ -34,11 +34,14 @@ struct SKRN_WARNINGLAYOUT {
   POINT ok;     // the OK button's top-left corner; it keeps its size
   SIZE client;  // the client area the window is sized for
 };
+// The OK button keeps 10 pixels to the right edge: at x 269 for the template's
+// 75-pixel button, further left where the dialog font makes it wider.
 constexpr int SKRN_WARNING_TEXT_WIDTH = 290;
-BRVT_API SKRN_WARNINGLAYOUT SKRN_LayoutWarning(BOOL hasHeading, int headingHeight, BOOL hasText, int textHeight);
-// The window size for a client area of that layout: the right and bottom edges
-// of the frame rectangle around (0, 0, client), as the dialog has always been
-// sized (its negative left and top are not added).
+constexpr int SKRN_WARNING_OK_WIDTH = 75;
+BRVT_API SKRN_WARNINGLAYOUT SKRN_LayoutWarning(BOOL hasHeading, int headingHeight, BOOL hasText, int textHeight,
+                                               int okWidth = SKRN_WARNING_OK_WIDTH);
+// The window size that gives the layout's client area: the whole frame around
+// it (left and top edges included, so nothing on the right or bottom is cut).
 BRVT_API SIZE SKRN_WarningWindowSize(const SKRN_WARNINGLAYOUT& layout, DWORD style, DWORD exStyle);
 
 // A notification-area icon; as quarl::_SYSTRAYICON, except that Init also sets

@@ -118,7 +118,9 @@ TEST(WarningDialog, PlacesItsPartsAndSizesItself) {
 
     const int h1 = hasHeading ? Measured(dialog, IDC_SKRN_HEADING, BRVT_hFontBold, c.args.heading) : 0;
     const int h2 = hasText ? Measured(dialog, IDC_SKRN_TEXT, BRVT_hFontNormal, c.args.text) : 0;
-    const SKRN_WARNINGLAYOUT l = SKRN_LayoutWarning(hasHeading, h1, hasText, h2);
+    RECT okSize;
+    GetWindowRect(GetDlgItem(dialog, IDOK), &okSize);
+    const SKRN_WARNINGLAYOUT l = SKRN_LayoutWarning(hasHeading, h1, hasText, h2, okSize.right - okSize.left);
     if (hasHeading) {
       RECT rc = ClientRectOf(dialog, IDC_SKRN_HEADING);
       EXPECT_TRUE(EqualRect(&l.heading, &rc)) << rc.left << "," << rc.top << "," << rc.right << "," << rc.bottom;
@@ -135,26 +137,20 @@ TEST(WarningDialog, PlacesItsPartsAndSizesItself) {
     RECT ok = ClientRectOf(dialog, IDOK);
     EXPECT_EQ(l.ok.x, ok.left);
     EXPECT_EQ(l.ok.y, ok.top);
-    RECT window;
-    GetWindowRect(dialog, &window);
-    const SIZE size = SKRN_WarningWindowSize(l, DWORD(GetWindowLongW(dialog, GWL_STYLE)),
-                                             DWORD(GetWindowLongW(dialog, GWL_EXSTYLE)));
-    EXPECT_EQ(size.cx, window.right - window.left);
-    EXPECT_EQ(size.cy, window.bottom - window.top);
+    // The whole client area of the layout: nothing on the right or bottom is cut.
+    RECT client;
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(354, client.right);
+    EXPECT_EQ(l.client.cy, client.bottom);
+    EXPECT_LE(ok.right, client.right - 10);
     SendMessageW(dialog, WM_COMMAND, WPARAM(c.dismiss), 0);
     EXPECT_EQ(c.dismiss, run.Finish());
   }
 }
 
-TEST(WarningLayout, WindowSizeIsTheFramesRightAndBottomEdge) {
-  const SKRN_WARNINGLAYOUT l = SKRN_LayoutWarning(FALSE, 0, FALSE, 0);
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
-  RECT frame = {0, 0, 354, 96};
-  AdjustWindowRectEx(&frame, style, FALSE, WS_EX_DLGMODALFRAME);
-  const SIZE size = SKRN_WarningWindowSize(l, style, WS_EX_DLGMODALFRAME);
-  EXPECT_EQ(frame.right, size.cx);
-  EXPECT_EQ(frame.bottom, size.cy);
-  EXPECT_LT(frame.left, 0);  // ...so the window is smaller than client plus frame
+TEST(WarningLayout, OkKeepsItsMarginWhateverItsWidth) {
+  EXPECT_EQ(269, SKRN_LayoutWarning(FALSE, 0, FALSE, 0, 75).ok.x);  // the template's button in Tahoma
+  EXPECT_EQ(254, SKRN_LayoutWarning(FALSE, 0, FALSE, 0, 90).ok.x);  // a wider dialog font
 }
 
 // ---- tray icon ---------------------------------------------------------------------------
