@@ -135,7 +135,10 @@ TEST_F(LangModule, StringFallbacks) {
   SetThreadLocale(previous);
 }
 
+INT_PTR CALLBACK NoProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
 TEST_F(LangModule, LoadersFollowTheLanguageAndFallBack) {
+  const DLGPROC proc = NoProc;
   UIL_LANGMODULE* lm = Start(kGerman);
   auto caption = [](HWND w) {
     wchar_t buf[64] = L"";
@@ -143,7 +146,6 @@ TEST_F(LangModule, LoadersFollowTheLanguageAndFallBack) {
     DestroyWindow(w);
     return std::wstring(buf);
   };
-  auto proc = [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; };
   EXPECT_EQ(L"Deutsch", caption(lm->LoadDialog(IDD_LM_BOTH, nullptr, proc)));
   EXPECT_EQ(L"English only", caption(lm->LoadDialogParam(IDD_LM_ENGLISH_ONLY, nullptr, proc, 0)));
   HMENU menu = lm->LoadLangMenu(IDM_LM_BOTH);
