@@ -430,6 +430,9 @@ ULONGLONG KN_LOADGAUGESOURCE::GetProcessCPUTime(DWORD pid) {
 DWORD KN_LOADGAUGESOURCE::GetProcessWorkingSetSize(DWORD pid) {
   return ReadRecord<DWORD>(pid, [](R r) { return Saturate32(r.workingSet); });
 }
+ULONGLONG KN_LOADGAUGESOURCE::GetProcessWorkingSetSize64(DWORD pid) {
+  return ReadRecord<ULONGLONG>(pid, [](R r) { return ULONGLONG(r.workingSet); });
+}
 DWORD KN_LOADGAUGESOURCE::GetProcessRAMUsage(DWORD pid) { return GetProcessWorkingSetSize(pid); }
 DWORD KN_LOADGAUGESOURCE::GetProcessPeakWorkingSizeBytes(DWORD pid) {
   return ReadRecord<DWORD>(pid, [](R r) { return Saturate32(r.peakWorkingSet); });
@@ -466,6 +469,9 @@ DWORD KN_LOADGAUGESOURCE::GetProcessGDIObjectCount(DWORD pid) {
 }
 DWORD KN_LOADGAUGESOURCE::GetProcessPrivateBytes(DWORD pid) {
   return ReadRecord<DWORD>(pid, [](R r) { return Saturate32(r.privateBytes); });
+}
+ULONGLONG KN_LOADGAUGESOURCE::GetProcessPrivateBytes64(DWORD pid) {
+  return ReadRecord<ULONGLONG>(pid, [](R r) { return ULONGLONG(r.privateBytes); });
 }
 DWORD KN_LOADGAUGESOURCE::GetProcessSessionID(DWORD pid) {
   return ReadRecord<DWORD>(pid, [](R r) { return r.sessionId; });

@@ -88,6 +88,8 @@ class KINETRA_API KN_LOADGAUGESOURCE {
   DWORD GetProcessCPUUsage(DWORD pid);
   ULONGLONG GetProcessCPUTime(DWORD pid);
   DWORD GetProcessWorkingSetSize(DWORD pid);
+  // Full width, for figures above 4 GB.
+  ULONGLONG GetProcessWorkingSetSize64(DWORD pid);
   DWORD GetProcessRAMUsage(DWORD pid);
   DWORD GetProcessPeakWorkingSizeBytes(DWORD pid);
   DWORD GetProcessWorkingSetSizeDelta(DWORD pid);
@@ -101,6 +103,7 @@ class KINETRA_API KN_LOADGAUGESOURCE {
   DWORD GetProcessUSERObjectCount(DWORD pid);
   DWORD GetProcessGDIObjectCount(DWORD pid);
   DWORD GetProcessPrivateBytes(DWORD pid);
+  ULONGLONG GetProcessPrivateBytes64(DWORD pid);
   DWORD GetProcessSessionID(DWORD pid);
   // Copies at most cch characters (terminated); false when the PID is unknown.
   BOOL GetProcessUsername(DWORD pid, wchar_t* buf, DWORD cch);
