@@ -50,7 +50,8 @@ struct KN_TASKDATA_SEAMS {
   DWORD (*checkImageFile)(const wchar_t* path);
   // The first large and small icon of the file; either may stay null.
   void (*extractIcons)(const wchar_t* path, HICON* large, HICON* small);
-  // Dynamic record: false when the process cannot be opened.
+  // Dynamic record: false when the process cannot be opened. The sample comes in
+  // holding the previous values; what the provider cannot read it leaves alone.
   BOOL (*sampleProcess)(DWORD pid, KN_TASK_SAMPLE* out);
   DWORD (*priorityClass)(DWORD pid);  // 0 when the process cannot be opened
   void (*sourceFigures)(DWORD pid, KN_TASK_SOURCE_FIGURES* out);

@@ -703,6 +703,26 @@ TEST_F(TaskDataDynamic, ClearingAfterTheGraphStartedReleasesIt) {
   EXPECT_LT(grown, 8ull << 20) << "graphs leaked: " << grown << " bytes";
 }
 
+// Both locks (the record's and its version record's) are released with the
+// record, however often it is renewed.
+TEST_F(TaskDataStatic, RenewingReleasesTheLocks) {
+  kinetra::_IMAGEINFO info;
+  _TASKDATASTATIC s;
+  for (int i = 0; i < 2000; ++i) {
+    info.ReInit();
+    s.ReInit();
+  }
+  const ULONGLONG before = CommittedPrivate();
+  for (int i = 0; i < 60000; ++i) {
+    info.ReInit();
+    s.ReInit();
+  }
+  const ULONGLONG grown = CommittedPrivate() - before;
+  EXPECT_LT(grown, 2ull << 20) << "locks leaked: " << grown << " bytes";
+  EXPECT_TRUE(info.IsClassReady());
+  EXPECT_TRUE(s.IsClassReady());
+}
+
 // ---- the live system -------------------------------------------------------------
 
 std::wstring Lower(std::wstring s) {
