@@ -259,10 +259,13 @@ TEST_F(ImageInfoCrafted, AbsurdResourceSizeIsRefused) {
 
 // ---- the lock across a reload -------------------------------------------------
 
+// Holds every load inside the version interface until released, counting them.
 struct Gate {
   static HANDLE inside;
   static HANDLE go;
+  static volatile LONG entered;
   static BOOL WINAPI GetInfo(LPCWSTR path, DWORD handle, DWORD size, LPVOID data) {
+    InterlockedIncrement(&entered);
     SetEvent(inside);
     WaitForSingleObject(go, 30000);
     return GetFileVersionInfoW(path, handle, size, data);
@@ -270,6 +273,7 @@ struct Gate {
 };
 HANDLE Gate::inside;
 HANDLE Gate::go;
+volatile LONG Gate::entered;
 
 struct Reader {
   _IMAGEINFO* info;
@@ -282,33 +286,46 @@ DWORD WINAPI ReadCompany(void* p) {
   return 0;
 }
 
+struct LoadJob {
+  _IMAGEINFO* info;
+  const wchar_t* letter;
+};
+
 DWORD WINAPI Load(void* p) {
-  static_cast<_IMAGEINFO*>(p)->LoadVersionInfo(Fixture(L"b").c_str());
+  LoadJob* job = static_cast<LoadJob*>(p);
+  job->info->LoadVersionInfo(Fixture(job->letter).c_str());
   return 0;
 }
 
-// A buffer getter that comes while a reload is under way waits for it and then
-// sees the new texts: the reload clears the texts under the lock it already has,
-// instead of re-creating the lock beneath a waiting reader.
-TEST(ImageInfoThreaded, BufferGetterWaitsForTheReload) {
+// While one load is under way, a second load and a buffer getter both wait for
+// it: the load clears the texts under the lock it already holds instead of
+// re-creating the lock beneath those who wait for it.
+TEST(ImageInfoThreaded, ReloadsAndBufferGettersWaitForARunningLoad) {
   _IMAGEINFO info;
   ASSERT_TRUE(info.LoadVersionInfo(Fixture(L"a").c_str()));
   Gate::inside = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   Gate::go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Gate::entered = 0;
   kinetra::KN_VERSION_SEAMS seams = {nullptr, Gate::GetInfo, nullptr};
   kinetra::SetVersionSeams(&seams);
 
-  HANDLE loader = CreateThread(nullptr, 0, Load, &info, 0, nullptr);
+  LoadJob first{&info, L"c"}, second{&info, L"b"};
+  HANDLE a = CreateThread(nullptr, 0, Load, &first, 0, nullptr);
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(Gate::inside, 30000));
   Reader r{&info, L"unread"};
   HANDLE reader = CreateThread(nullptr, 0, ReadCompany, &r, 0, nullptr);
+  HANDLE b = CreateThread(nullptr, 0, Load, &second, 0, nullptr);
   EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(reader, 200)) << "the getter did not wait for the load";
+  EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(b, 0)) << "the second load did not wait";
+  EXPECT_EQ(1, Gate::entered) << "two loads ran at once";
   SetEvent(Gate::go);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(loader, 30000));
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(reader, 30000));
-  EXPECT_STREQ(L"Fixture Works", r.text);
+  for (HANDLE h : {a, reader, b}) EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, 30000));
+  EXPECT_EQ(2, Gate::entered);
+  // The getter ran between the loads or after both; never half-way through one.
+  EXPECT_TRUE(std::wstring(r.text) == L"" || std::wstring(r.text) == L"Fixture Works") << r.text;
+  EXPECT_STREQ(L"Fixture Works", info.GetCompanyNameStr());
   kinetra::SetVersionSeams(nullptr);
-  for (HANDLE h : {loader, reader, Gate::inside, Gate::go}) CloseHandle(h);
+  for (HANDLE h : {a, reader, b, Gate::inside, Gate::go}) CloseHandle(h);
 }
 
 }  // namespace
