@@ -730,7 +730,8 @@ std::wstring Lower(std::wstring s) {
   return s;
 }
 
-TEST(TaskDataLive, ThisProcess) {
+// The record reads this process the way it reads any other one, memory included.
+TEST(TaskDataRemoteRead, ThisProcess) {
   const DWORD self = GetCurrentProcessId();
   _TASKDATASTATIC s;
   ASSERT_TRUE(s.QueryProcessData(self, 0));
