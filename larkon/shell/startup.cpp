@@ -14,6 +14,10 @@
 namespace larkon {
 
 BOOL g_fullAccess = FALSE;
+kinetra::KN_LOADGAUGESOURCE* g_perfSource;
+
+void TakePerformanceSource() { g_perfSource = kinetra::GetGlobalLoadGaugeSourcePtr(); }
+
 UIL_LANGMODULE g_langModule;
 
 #ifdef _WIN64

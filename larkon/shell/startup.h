@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "dovrak/langmodule.h"
+#include "kinetra/loadgauge.h"
 
 namespace larkon {
 
@@ -51,6 +52,11 @@ void InitCompatibilityCore(HINSTANCE module, const wchar_t* commandLine, int sho
 
 // Every string, dialog and menu of the program, in the language of this run.
 extern UIL_LANGMODULE g_langModule;
+
+// The library's performance source, taken (and so initialised) at start-up
+// rather than by the first refresh.
+extern kinetra::KN_LOADGAUGESOURCE* g_perfSource;
+void TakePerformanceSource();
 
 // The stored language, or the user's first-run choice when none is stored; then
 // the language module, told the same language for the next start.

@@ -4,7 +4,6 @@ namespace larkon {
 
 void RegisterLauncher(BOOL) {}
 void SetUpSystemGraphs() {}
-void TakePerformanceSource() {}
 void InitProcessList() {}
 void RefreshSystemData() {}
 

@@ -144,6 +144,7 @@ TEST_F(StartupSequence, RunsEveryStepInOrder) {
   EXPECT_TRUE(larkon::InitApplication());
   EXPECT_EQ(kAllSteps, rec_.steps);
   EXPECT_TRUE(larkon::g_fullAccess);
+  EXPECT_EQ(kinetra::GetGlobalLoadGaugeSourcePtr(), larkon::g_perfSource);
   EXPECT_EQ((std::vector<std::wstring>{L"SeDebugPrivilege", L"SeShutdownPrivilege"}), rec_.privilegesAsked);
   EXPECT_EQ(0, rec_.shellCalls);
   EXPECT_EQ(0, rec_.warnings);
