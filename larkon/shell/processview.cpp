@@ -1,5 +1,8 @@
 #include "larkon/shell/processview.h"
 
+#include <algorithm>
+#include <unordered_set>
+
 #include "quarl/base/strfmt.h"
 
 namespace larkon {
@@ -181,6 +184,20 @@ void UnregisterFollower(HWND* table, DWORD* count, HWND window) {
       return;
     }
   }
+}
+
+ROWPLAN PlanRowUpdate(const std::vector<DWORD>& rowPids, const std::vector<DWORD>& listPids) {
+  ROWPLAN plan;
+  std::unordered_set<DWORD> listed(listPids.begin(), listPids.end());
+  std::unordered_set<DWORD> kept;
+  for (int row = 0; row < int(rowPids.size()); ++row) {
+    // A second row of the same process is as stale as one of a gone process.
+    if (!listed.count(rowPids[row]) || !kept.insert(rowPids[row]).second) plan.deleteRows.push_back(row);
+  }
+  std::reverse(plan.deleteRows.begin(), plan.deleteRows.end());
+  for (DWORD pid : listPids)
+    if (kept.insert(pid).second) plan.insertPids.push_back(pid);
+  return plan;
 }
 
 int EffectiveMarkRow(int mark, int rowCount) {

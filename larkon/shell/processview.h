@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <vector>
 
 namespace larkon {
 
@@ -76,5 +77,15 @@ void UnregisterFollower(HWND* table, DWORD* count, HWND window);
 // task-info panel alike: the marked row, or row 2 when nothing is marked; -1
 // (no process) when that row does not exist.
 int EffectiveMarkRow(int mark, int rowCount);
+
+// What one list refresh does to the rows: the rows whose process is gone, all of
+// them in the same pass (highest row first, so the others keep their index), and
+// the processes that have no row yet, in list order. A PID that names a new
+// process keeps its row; its cells are rewritten like every other row's.
+struct ROWPLAN {
+  std::vector<int> deleteRows;
+  std::vector<DWORD> insertPids;
+};
+ROWPLAN PlanRowUpdate(const std::vector<DWORD>& rowPids, const std::vector<DWORD>& listPids);
 
 }  // namespace larkon

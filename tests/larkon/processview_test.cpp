@@ -232,3 +232,29 @@ TEST(MainWindowTables, FollowersAndTheSelectionMark) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProcessRows, RefreshPlanAsADiff) {
+  struct Case {
+    std::vector<DWORD> rows, list;
+    std::vector<int> deleted;
+    std::vector<DWORD> inserted;
+  } cases[] = {
+      {{}, {}, {}, {}},
+      {{}, {8, 12, 16}, {}, {8, 12, 16}},
+      {{8, 12, 16, 20}, {8, 20}, {2, 1}, {}},          // two neighbours end in one pass
+      {{8, 12, 16, 20}, {}, {3, 2, 1, 0}, {}},
+      {{8, 12}, {12, 8, 24, 4}, {}, {24, 4}},          // new processes in list order
+      {{8, 12, 8}, {8, 12}, {2}, {}},                   // a stray second row goes
+      {{8, 12}, {8, 12}, {}, {}},                        // a reused PID keeps its row
+      {{16, 8, 12}, {12, 40, 16}, {1}, {40}},
+  };
+  for (const Case& c : cases) {
+    larkon::ROWPLAN plan = larkon::PlanRowUpdate(c.rows, c.list);
+    EXPECT_EQ(c.deleted, plan.deleteRows);
+    EXPECT_EQ(c.inserted, plan.insertPids);
+  }
+}
+
+}  // namespace
