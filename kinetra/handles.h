@@ -1,7 +1,9 @@
-// Small handle helpers shared inside the library.
+// Small handle and lock helpers shared inside the library.
 #pragma once
 
 #include <windows.h>
+
+#include "quarl/base/objhdr.h"
 
 namespace kinetra {
 
@@ -11,6 +13,30 @@ inline void CloseKeepingError(HANDLE h) {
   DWORD err = GetLastError();
   CloseHandle(h);
   SetLastError(err);
+}
+
+// A lock on the heap, for records that may be moved as bytes: they keep only its
+// address. Null (last error: no memory) when it cannot be allocated.
+inline CRITICAL_SECTION* NewHeapLock() {
+  auto* lock = static_cast<CRITICAL_SECTION*>(HeapAlloc(GetProcessHeap(), 0, sizeof(CRITICAL_SECTION)));
+  if (!lock) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  InitializeCriticalSection(lock);
+  return lock;
+}
+
+// Marks the record deleted while holding its lock, so a getter that waited for
+// the lock sees the mark; then frees the lock and clears the record's pointer.
+inline void RetireHeapLock(CRITICAL_SECTION** slot, quarl::OBJHEADER& hdr) {
+  CRITICAL_SECTION* lock = *slot;
+  EnterCriticalSection(lock);
+  quarl::HeaderMarkDeleted(hdr);
+  *slot = nullptr;
+  LeaveCriticalSection(lock);
+  DeleteCriticalSection(lock);
+  HeapFree(GetProcessHeap(), 0, lock);
 }
 
 }  // namespace kinetra

@@ -1,9 +1,11 @@
 #include "kinetra/imageinfo.h"
 
+
 #include <winver.h>
 
 #include <cstddef>
 
+#include "kinetra/handles.h"
 #include "quarl/base/strfmt.h"
 
 namespace kinetra {
@@ -86,25 +88,15 @@ __attribute__((noinline)) BOOL _IMAGEINFO::ReInit() {
 BOOL _IMAGEINFO::InitAt(void* creator) {
   if (IsClassReady()) return TRUE;
   ZeroMemory(static_cast<void*>(this), sizeof *this);
-  lock_ = static_cast<CRITICAL_SECTION*>(HeapAlloc(GetProcessHeap(), 0, sizeof(CRITICAL_SECTION)));
-  if (!lock_) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
-  InitializeCriticalSection(lock_);
+  lock_ = NewHeapLock();
+  if (!lock_) return FALSE;
   quarl::HeaderSet(hdr_, kImageSig1, kSig2, creator, sizeof *this);
   return TRUE;
 }
 
 BOOL _IMAGEINFO::Delete() {
   if (!IsClassReady()) return TRUE;
-  CRITICAL_SECTION* lock = lock_;
-  EnterCriticalSection(lock);
-  quarl::HeaderMarkDeleted(hdr_);
-  lock_ = nullptr;
-  LeaveCriticalSection(lock);
-  DeleteCriticalSection(lock);
-  HeapFree(GetProcessHeap(), 0, lock);
+  RetireHeapLock(&lock_, hdr_);
   return TRUE;
 }
 

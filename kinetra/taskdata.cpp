@@ -1,10 +1,12 @@
 #include "kinetra/taskdata.h"
 
+
 #include <shellapi.h>
 
 #include <cstddef>
 #include <new>
 
+#include "kinetra/handles.h"
 #include "kinetra/loadgauge.h"
 #include "kinetra/procmem.h"
 #include "quarl/base/strfmt.h"
@@ -145,25 +147,15 @@ BOOL _TASKDATASTATIC::InitAt(void* creator) {
   BYTE* from = reinterpret_cast<BYTE*>(&hdr_);
   ZeroMemory(from, size_t(reinterpret_cast<BYTE*>(this + 1) - from));
   if (!info_.IsClassReady() && !info_.Init()) return FALSE;
-  lock_ = static_cast<CRITICAL_SECTION*>(HeapAlloc(GetProcessHeap(), 0, sizeof(CRITICAL_SECTION)));
-  if (!lock_) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return FALSE;
-  }
-  InitializeCriticalSection(lock_);
+  lock_ = NewHeapLock();
+  if (!lock_) return FALSE;
   quarl::HeaderSet(hdr_, kStaticSig1, kStaticSig2, creator, sizeof *this);
   return TRUE;
 }
 
 BOOL _TASKDATASTATIC::Delete() {
   if (!IsClassReady()) return TRUE;
-  CRITICAL_SECTION* lock = lock_;
-  EnterCriticalSection(lock);
-  quarl::HeaderMarkDeleted(hdr_);
-  lock_ = nullptr;
-  LeaveCriticalSection(lock);
-  DeleteCriticalSection(lock);
-  HeapFree(GetProcessHeap(), 0, lock);
+  RetireHeapLock(&lock_, hdr_);
   if (icon_) DestroyIcon(icon_);
   if (iconSmall_) DestroyIcon(iconSmall_);
   icon_ = iconSmall_ = nullptr;
