@@ -40,6 +40,9 @@ class KINETRA_API _NTPROCESSLIST {
   DWORD GetProcessCount() const;
   // The item at that position with its image name (bounded); false past the end.
   BOOL GetItem(DWORD item, KN_SNAPSHOT_ITEM* out, wchar_t* name, DWORD cch) const;
+  // The whole record of the item at that position (counters and times); null
+  // past the end. Valid until the next snapshot.
+  const KN_SYSTEM_PROCESS_INFORMATION* GetItemRecord(DWORD item) const { return ItemRecord(item); }
 
  private:
   const KN_SYSTEM_PROCESS_INFORMATION* ItemRecord(DWORD item) const;

@@ -7,6 +7,37 @@
 #include "kinetra/ntprocesslist.h"
 #include "quarl/base/strfmt.h"
 
+namespace {
+
+FILETIME FileTimeOf(LONGLONG v) { return FILETIME{DWORD(ULONGLONG(v)), DWORD(ULONGLONG(v) >> 32)}; }
+
+void FillSample(const kinetra::KN_SYSTEM_PROCESS_INFORMATION& r, TL_PROCESSNULLENTRY* e) {
+  kinetra::KN_TASK_SAMPLE& s = e->sample;
+  s = {};
+  s.io.ReadOperationCount = ULONGLONG(r.ReadOperationCount.QuadPart);
+  s.io.WriteOperationCount = ULONGLONG(r.WriteOperationCount.QuadPart);
+  s.io.OtherOperationCount = ULONGLONG(r.OtherOperationCount.QuadPart);
+  s.io.ReadTransferCount = ULONGLONG(r.ReadTransferCount.QuadPart);
+  s.io.WriteTransferCount = ULONGLONG(r.WriteTransferCount.QuadPart);
+  s.io.OtherTransferCount = ULONGLONG(r.OtherTransferCount.QuadPart);
+  s.memory.cb = sizeof s.memory;
+  s.memory.PageFaultCount = r.PageFaultCount;
+  s.memory.PeakWorkingSetSize = r.PeakWorkingSetSize;
+  s.memory.WorkingSetSize = r.WorkingSetSize;
+  s.memory.QuotaPeakPagedPoolUsage = r.QuotaPeakPagedPoolUsage;
+  s.memory.QuotaPagedPoolUsage = r.QuotaPagedPoolUsage;
+  s.memory.QuotaPeakNonPagedPoolUsage = r.QuotaPeakNonPagedPoolUsage;
+  s.memory.QuotaNonPagedPoolUsage = r.QuotaNonPagedPoolUsage;
+  s.memory.PagefileUsage = r.PagefileUsage;
+  s.memory.PeakPagefileUsage = r.PeakPagefileUsage;
+  s.timesOK = r.CreateTime.QuadPart != 0;
+  s.creation = FileTimeOf(r.CreateTime.QuadPart);
+  s.kernel = FileTimeOf(r.KernelTime.QuadPart);
+  s.user = FileTimeOf(r.UserTime.QuadPart);
+}
+
+}  // namespace
+
 BOOL TL_PROCESSNULLLIST::Create() {
   count_ = 0;
   truncated_ = FALSE;
@@ -25,6 +56,7 @@ BOOL TL_PROCESSNULLLIST::Create() {
     e.pid = item.pid;
     e.parentPid = item.parentPid;
     e.createTime = item.createTime;
+    FillSample(*snapshot.GetItemRecord(i), &e);
     const wchar_t* file = name;
     for (const wchar_t* p = name; *p; ++p)
       if (*p == L'\\' || *p == L'/') file = p + 1;
@@ -307,7 +339,20 @@ BOOL TL_PROCESSLIST::UpdateDynamicData() {
   EnterCriticalSection(&passLock_);
   // Only a pass changes the array, and passes are serialised: no lock needed to
   // walk it here. Readers may see a refresh half done, as the records allow.
-  for (int i = 0; i < count_; ++i) items_[i]->dynamicData.QueryProcessData(items_[i]->pid);
+  // The snapshot of this pass already carries the counters and times: the
+  // process is opened only where it gave none.
+  const int entries = table_.GetItemCount();
+  int next = 0;  // items and table mostly run in the same order
+  for (int i = 0; i < count_; ++i) {
+    TL_PROCESSDATA* item = items_[i];
+    int e = next < entries && table_.GetItemPID(next) == item->pid ? next : table_.SearchForPID(item->pid);
+    if (e >= 0) next = e + 1;
+    const kinetra::KN_TASK_SAMPLE* known =
+        e >= 0 && table_.GetItemCreateTime(e) == item->createTime ? table_.GetItemSample(e) : nullptr;
+    // The snapshot's base priority is no priority class on every system (Wine
+    // numbers it its own way): the class is still asked of the process.
+    item->dynamicData.QueryProcessDataFrom(item->pid, known, 0);
+  }
   // Creation times feed the parents' age test: the tree order is due again.
   EnterCriticalSection(&lock_);
   ++generation_;

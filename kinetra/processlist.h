@@ -19,6 +19,9 @@ struct TL_PROCESSNULLENTRY {
   DWORD pid;
   DWORD parentPid;         // 0xFFFFFFFF when the snapshot does not know it
   ULONGLONG createTime;    // UTC, 100 ns; tells a reused PID from the process before
+  // The counters and times the snapshot carries, as the dynamic record takes
+  // them, so a pass need not open every process; valid when createTime is set.
+  kinetra::KN_TASK_SAMPLE sample;
 };
 
 // One native snapshot as a flat table, idle process left out, snapshot order.
@@ -35,6 +38,10 @@ class KINETRA_API TL_PROCESSNULLLIST {
   DWORD GetItemParentPID(int index) const { return entries_[index].parentPid; }
   const wchar_t* GetItemImageName(int index) const { return entries_[index].imageName; }
   ULONGLONG GetItemCreateTime(int index) const { return entries_[index].createTime; }
+  // Null when the snapshot gave no times for the process (it must be opened).
+  const kinetra::KN_TASK_SAMPLE* GetItemSample(int index) const {
+    return entries_[index].createTime ? &entries_[index].sample : nullptr;
+  }
   int SearchForPID(DWORD pid) const;
   // True when the last snapshot held more processes than the table has slots.
   BOOL IsTruncated() const { return truncated_; }

@@ -317,7 +317,7 @@ void _TASKDATADYNAMIC::StartGraph() {
   graph_->SetScaleMax(100, 0);
 }
 
-BOOL _TASKDATADYNAMIC::QueryProcessData(DWORD pid) {
+BOOL _TASKDATADYNAMIC::QueryProcessDataFrom(DWORD pid, const KN_TASK_SAMPLE* known, DWORD priorityClass) {
   if (!IsClassReady()) return FALSE;
   if (pid != pid_ || !haveSample_) {
     Clear(hdr_.creator);
@@ -339,7 +339,16 @@ BOOL _TASKDATADYNAMIC::QueryProcessData(DWORD pid) {
   sample.kernel = kernelFt_;
   sample.user = userFt_;
   timesOK_ = FALSE;
-  if ((g_seams.sampleProcess ? g_seams.sampleProcess : SampleProcess)(pid, &sample)) {
+  BOOL sampled;
+  if (g_seams.sampleProcess) {
+    sampled = g_seams.sampleProcess(pid, &sample);
+  } else if (known) {
+    sample = *known;
+    sampled = TRUE;
+  } else {
+    sampled = SampleProcess(pid, &sample);
+  }
+  if (sampled) {
     io_ = sample.io;
     memory_ = sample.memory;
     if (sample.timesOK) {
@@ -377,7 +386,10 @@ BOOL _TASKDATADYNAMIC::QueryProcessData(DWORD pid) {
   lastUpdate_ = now;
   haveSample_ = TRUE;
 
-  priority_ = (g_seams.priorityClass ? g_seams.priorityClass : PriorityClassOf)(pid);
+  if (g_seams.priorityClass)
+    priority_ = g_seams.priorityClass(pid);
+  else
+    priority_ = known && priorityClass ? priorityClass : PriorityClassOf(pid);
 
   KN_TASK_SOURCE_FIGURES figures = {};
   (g_seams.sourceFigures ? g_seams.sourceFigures : SourceFigures)(pid, &figures);

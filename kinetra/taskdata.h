@@ -162,7 +162,12 @@ class KINETRA_API _TASKDATADYNAMIC {
   BOOL IsClassReady() const;
 
   // One refresh; false only when not ready.
-  BOOL QueryProcessData(DWORD pid);
+  BOOL QueryProcessData(DWORD pid) { return QueryProcessDataFrom(pid, nullptr, 0); }
+  // The same with the counters and times the caller already has (from a process
+  // snapshot), so the process need not be opened for them; a null sample opens
+  // it, and so does a priority class of 0 for the priority. The providers set
+  // through SetTaskDataSeams still take precedence.
+  BOOL QueryProcessDataFrom(DWORD pid, const KN_TASK_SAMPLE* known, DWORD priorityClass);
 
   DWORD GetProcessID() const;
   DWORD GetCPUUsage() const;

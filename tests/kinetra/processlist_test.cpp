@@ -573,6 +573,10 @@ TEST(ProcessListSpawn, ChildrenThatStartAndEndBetweenPasses) {
       ASSERT_GE(at, 0);
       EXPECT_EQ(GetCurrentProcessId(), list.GetItemParentPID(at));
       EXPECT_GE(list.GetItemParentCount(at, 0), 1);
+      // Counters and times taken from the pass's snapshot.
+      EXPECT_TRUE(list.GetItemProcessTimesOK(at));
+      EXPECT_EQ(DWORD(NORMAL_PRIORITY_CLASS), list.GetItemProcessPriority(at));
+      EXPECT_GT(list.GetItemDynamicData(at)->GetPhysicalMemoryBytes(), 0u);
     }
     for (DWORD pid : ended) {
       int at = list.GetItemByPID(pid);
