@@ -224,7 +224,7 @@ BOOL TL_PROCESSLIST::UpdateProcessList() {
   retiredNow_ = nullptr;
 
   const int entries = table_.GetItemCount();
-  static PidSlot byPid[kProcessTableSlots];  // passes are serialised by passLock_
+  PidSlot byPid[kProcessTableSlots];
   for (int e = 0; e < entries; ++e) byPid[e] = {table_.GetItemPID(e), e};
   SortByPid(byPid, entries);
 
@@ -252,7 +252,7 @@ BOOL TL_PROCESSLIST::UpdateProcessList() {
   count_ = kept;
 
   // Addition, in table order, of every process no item stands for.
-  static PidSlot have[kProcessTableSlots];
+  PidSlot have[kProcessTableSlots];
   for (int i = 0; i < count_; ++i) have[i] = {items_[i]->pid, i};
   SortByPid(have, count_);
   const int known = count_;

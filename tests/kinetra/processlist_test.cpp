@@ -358,6 +358,23 @@ TEST_F(ProcessList, ParentAgeTestAndTreeOrder) {
   EXPECT_DOUBLE_EQ(3.0, list_->GetItemTreePos(3, 0));
 }
 
+TEST_F(ProcessList, ParentCycleAndDepthCapThroughTheList) {
+  // 10 and 20 name each other as parents (no creation times to tell which is
+  // wrong); 30 hangs below the cycle. A chain of 16 below root 100.
+  std::vector<fake::Proc> procs = {{10, 20, L"a.exe"}, {20, 10, L"b.exe"}, {30, 20, L"c.exe"}, {100, 0, L"r.exe"}};
+  for (DWORD k = 1; k <= 16; ++k) procs.push_back({100 + 4 * k, 100 + 4 * (k - 1), L"p.exe"});
+  Start(procs);
+  EXPECT_EQ(0, list_->GetItemParentCount(0, 0));
+  EXPECT_EQ(0, list_->GetItemParentCount(1, 0));
+  EXPECT_EQ(0.0, list_->GetItemTreePos(0, 0));
+  EXPECT_EQ(0.0, list_->GetItemTreePos(1, 0));
+  EXPECT_EQ(0.0, list_->GetItemTreePos(2, 0));
+  EXPECT_EQ(12, list_->GetItemParentCount(15, 0));
+  EXPECT_EQ(13, list_->GetItemParentCount(19, 0));  // the count stops at 13 levels
+  // Whatever the caps do, every item of the chain still sorts after its parent.
+  for (int i = 4; i < 20; ++i) EXPECT_LT(list_->GetItemTreePos(i - 1, 0), list_->GetItemTreePos(i, 0)) << i;
+}
+
 // The tree order the list gives, as indices sorted by key.
 std::vector<int> TreeOrder(TL_PROCESSLIST& list) {
   std::vector<int> order(list.GetItemCount());
