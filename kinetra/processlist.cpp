@@ -337,6 +337,7 @@ int TL_PROCESSLIST::AddIcon(HICON icon) {
 
 BOOL TL_PROCESSLIST::UpdateDynamicData() {
   EnterCriticalSection(&passLock_);
+  ++passNo_;
   // Only a pass changes the array, and passes are serialised: no lock needed to
   // walk it here. Readers may see a refresh half done, as the records allow.
   // The snapshot of this pass already carries the counters and times: the
@@ -350,8 +351,15 @@ BOOL TL_PROCESSLIST::UpdateDynamicData() {
     const kinetra::KN_TASK_SAMPLE* known =
         e >= 0 && table_.GetItemCreateTime(e) == item->createTime ? table_.GetItemSample(e) : nullptr;
     // The snapshot's base priority is no priority class on every system (Wine
-    // numbers it its own way): the class is still asked of the process.
-    item->dynamicData.QueryProcessDataFrom(item->pid, known, 0);
+    // numbers it its own way): the class is asked of the process, on its first
+    // pass and then every few passes, spread over the items.
+    DWORD priority = 0;
+    if (known && item->priorityClass && passNo_ - item->priorityAsked < kPriorityPasses) priority = item->priorityClass;
+    item->dynamicData.QueryProcessDataFrom(item->pid, known, priority);
+    if (!priority) {
+      item->priorityClass = item->dynamicData.GetProcessPriority();
+      item->priorityAsked = passNo_ - DWORD(i) % kPriorityPasses;
+    }
   }
   // Creation times feed the parents' age test: the tree order is due again.
   EnterCriticalSection(&lock_);

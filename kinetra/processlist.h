@@ -67,6 +67,8 @@ struct KINETRA_API TL_PROCESSDATA {
   kinetra::_TASKDATASTATIC staticData;
   kinetra::_TASKDATADYNAMIC dynamicData;
   TL_PROCESSDATA* nextRetired = nullptr;
+  DWORD priorityClass = 0;   // as last asked of the process
+  DWORD priorityAsked = 0;   // pass number of that question
 };
 
 // The live list of running processes, brought up to date in passes (by Update on
@@ -83,6 +85,9 @@ class KINETRA_API TL_PROCESSLIST {
   static constexpr DWORD kDefaultInterval = 250;  // ms between collector passes
   static constexpr DWORD kStaticBudgetMs = 1000;  // static-data work per pass
   static constexpr int kWaitTries = 100;          // 1 ms apart
+  // The priority class is the one figure the snapshot does not carry; asking the
+  // process costs three server calls, so it is asked every this many passes.
+  static constexpr DWORD kPriorityPasses = 8;
 
   TL_PROCESSLIST();
   ~TL_PROCESSLIST();
@@ -223,4 +228,5 @@ class KINETRA_API TL_PROCESSLIST {
   kinetra::KN_PROCESSTREE tree_;
   DWORD generation_;
   DWORD treeGeneration_;
+  DWORD passNo_ = 0;
 };
