@@ -15,6 +15,14 @@ inline void CloseKeepingError(HANDLE h) {
   SetLastError(err);
 }
 
+// Opens a process to query it; protected processes still give their times,
+// token and counters to the limited right, so that is the fallback.
+inline HANDLE OpenProcessForQuery(DWORD pid) {
+  HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
+  if (!h) h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  return h;
+}
+
 // A lock on the heap, for records that may be moved as bytes: they keep only its
 // address. Null (last error: no memory) when it cannot be allocated.
 inline CRITICAL_SECTION* NewHeapLock() {

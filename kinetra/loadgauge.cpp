@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "kinetra/handles.h"
 #include "quarl/base/once.h"
 #include "quarl/base/strfmt.h"
 
@@ -27,13 +28,6 @@ DWORD InUsePercent(DWORDLONG available, DWORDLONG total) {
 }
 
 ULONGLONG Abs(ULONGLONG a, ULONGLONG b) { return a > b ? a - b : b - a; }
-
-HANDLE OpenForQuery(DWORD pid) {
-  HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-  // Protected processes still give their token and counters to the limited right.
-  if (!h) h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  return h;
-}
 
 template <typename T>
 BOOL QueryFixed(PFN_NtQuerySystemInformation query, ULONG infoClass, T* out) {
@@ -202,7 +196,7 @@ void KN_LOADGAUGESOURCE::FillExtras(DWORD pid, KN_PROCESS_EXTRAS* out) {
     return;
   }
   if (pid == 0) return;
-  HANDLE process = OpenForQuery(pid);
+  HANDLE process = OpenProcessForQuery(pid);
   if (!process) return;
   // The token's user gives the same account name that impersonating the token
   // and asking for the user name would, without changing this thread's identity.
@@ -489,7 +483,7 @@ BOOL KN_LOADGAUGESOURCE::GetProcessUsername(DWORD pid, wchar_t* buf, DWORD cch) 
 }
 
 DWORD KN_LOADGAUGESOURCE::GetProcessPriorityClass(DWORD pid) {
-  HANDLE h = OpenForQuery(pid);
+  HANDLE h = OpenProcessForQuery(pid);
   if (!h) return 0;
   DWORD cls = GetPriorityClass(h);
   CloseHandle(h);

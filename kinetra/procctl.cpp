@@ -70,8 +70,7 @@ bool ReadCreationTime(Kind kind, DWORD id, FILETIME* created) {
   HANDLE h;
   BOOL ok;
   if (kind == Kind::Process) {
-    h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id);
-    if (!h) h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    h = kinetra::OpenProcessForQuery(id);
     if (!h) return false;
     ok = GetProcessTimes(h, created, &exited, &kernel, &user) && GetExitCodeProcess(h, &code);
   } else {
