@@ -193,6 +193,27 @@ BOOL ReadProcessParameters(HANDLE process, KN_PARAMETERS_VIEW* out) {
   return ReadParametersAt<ULONG_PTR>(process, ULONG_PTR(info.PebBaseAddress), out);
 }
 
+namespace {
+
+enum class ParameterText { ImagePath, CommandLine };
+
+// One text of the target's parameters, read from an opened process (null: the
+// open failed) that this closes. An empty image path counts as none; an empty
+// command line is a command line.
+BOOL ReadParameterText(HANDLE process, ParameterText which, wchar_t* buf, size_t cch) {
+  if (!process) return FALSE;
+  KN_PARAMETERS_VIEW view;
+  BOOL ok = ReadProcessParameters(process, &view);
+  if (ok && which == ParameterText::ImagePath)
+    ok = view.imagePathBytes >= sizeof(wchar_t) && ReadRemoteString(process, view.imagePath, view.imagePathBytes, buf, cch);
+  else if (ok)
+    ok = ReadRemoteString(process, view.commandLine, view.commandLineBytes, buf, cch);
+  CloseKeepingError(process);
+  return ok;
+}
+
+}  // namespace
+
 void NormalizeImagePath(wchar_t* path, size_t cch) {
   if (!path || cch == 0) return;
   if (wcsncmp(path, L"\\??\\", 4) == 0) memmove(path, path + 4, (wcslen(path + 4) + 1) * sizeof(wchar_t));
@@ -231,13 +252,7 @@ BOOL PDM_GetProcessPathLimited(DWORD pid, wchar_t* buf, DWORD capacity) {
 BOOL PDM_GetProcessPathVMRead(DWORD pid, wchar_t* buf, DWORD capacity) {
   size_t cch = quarl::CchFromBytes(capacity);
   if (!buf || cch == 0) return FALSE;
-  HANDLE process = kinetra::OpenForReading(pid);
-  if (!process) return FALSE;
-  KN_PARAMETERS_VIEW view;
-  BOOL ok = kinetra::ReadProcessParameters(process, &view) && view.imagePathBytes >= sizeof(wchar_t) &&
-            kinetra::ReadRemoteString(process, view.imagePath, view.imagePathBytes, buf, cch);
-  kinetra::CloseKeepingError(process);
-  return ok;
+  return kinetra::ReadParameterText(kinetra::OpenForReading(pid), kinetra::ParameterText::ImagePath, buf, cch);
 }
 
 BOOL PDM_GetProcessPathByModule(DWORD pid, wchar_t* buf, DWORD capacity) {
@@ -272,13 +287,7 @@ BOOL PDM_GetProcessPath(DWORD pid, wchar_t* buf, DWORD capacity) {
 BOOL PDM_GetProcessCmdLine(DWORD pid, wchar_t* buf, DWORD capacity) {
   size_t cch = quarl::CchFromBytes(capacity);
   if (!buf || cch == 0) return FALSE;
-  HANDLE process = kinetra::OpenStarted(pid);
-  if (!process) return FALSE;
-  KN_PARAMETERS_VIEW view;
-  BOOL ok = kinetra::ReadProcessParameters(process, &view) &&
-            kinetra::ReadRemoteString(process, view.commandLine, view.commandLineBytes, buf, cch);
-  kinetra::CloseKeepingError(process);
-  return ok;
+  return kinetra::ReadParameterText(kinetra::OpenStarted(pid), kinetra::ParameterText::CommandLine, buf, cch);
 }
 
 BOOL PDM_GetProcessModule(DWORD pid, DWORD index, MODULEENTRY32W* entry) {
