@@ -121,11 +121,13 @@ int ListViewAddColumn(HWND listView, int index, const wchar_t* text, int width, 
 }
 
 BOOL ListViewSetItemText(HWND listView, int item, int subItem, const wchar_t* text) {
-  wchar_t current[256] = L"";
+  // Room for a whole cell of 512 characters and one more, so that a longer
+  // text is never taken as equal to its cut copy.
+  wchar_t current[513] = L"";
   LVITEMW li = {};
   li.iSubItem = subItem;
   li.pszText = current;
-  li.cchTextMax = 256;
+  li.cchTextMax = 513;
   SendMessageW(listView, LVM_GETITEMTEXTW, WPARAM(item), reinterpret_cast<LPARAM>(&li));
   if (wcscmp(current, text ? text : L"") != 0) {
     li.pszText = const_cast<wchar_t*>(text);

@@ -1,15 +1,19 @@
 #include "larkon/shell/mainwindow.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
+#include <shlwapi.h>
 
 #include <initializer_list>
 
 #include "larkon/shell/startup.h"
 #include "larkon/shell/stubs.h"
+#include "larkon/shell/systemdata.h"
 #include "quarl/appinfo.h"
 #include "quarl/base/procaddr.h"
 #include "quarl/language.h"
 #include "quarl/regoptions.h"
+#include "quarl/base/strfmt.h"
 #include "resources/larkon_ids.h"
 
 namespace larkon {
@@ -23,7 +27,6 @@ namespace {
 HANDLE g_workerStop;  // set when the program shuts down
 HANDLE g_worker;
 
-constexpr int kColumnCount = 13;
 
 // ---- window set-up --------------------------------------------------------------
 
@@ -35,17 +38,165 @@ void ApplyExplorerTheme(HWND dlg) {
   setTheme(GetDlgItem(dlg, IDC_PROCESS_TREE), L"Explorer", nullptr);
 }
 
+// ---- list, sort, refresh rate, topmost -------------------------------------------
+
+void RefreshList(_MAINWINDOW* state) {
+  LIVEROWSOURCE source(state->listView.processList);
+  RefreshProcessListView(&state->listView, &source, regOptions.GetOptionBOOL(L"BlankZero", TRUE));
+}
+
+void RebuildSortMenu(_MAINWINDOW* state) {
+  const _PROCESSLISTVIEW& lv = state->listView;
+  ReplaceViewSubmenu(GetMenu(state->window), 0, BuildSortMenu(lv.sortMode, lv.reverse),
+                     g_langModule.GetLangString(IDS_SORT_MENU));
+  DrawMenuBar(state->window);
+}
+
+void ChangeSort(_MAINWINDOW* state, DWORD mode, BOOL reverse) {
+  state->listView.sortMode = mode;
+  state->listView.reverse = reverse;
+  RefreshList(state);
+  RebuildSortMenu(state);
+}
+
+void SetRefreshInterval(_MAINWINDOW* state, DWORD interval) {
+  if (g_perfSource) g_perfSource->SetUpdateInterval(interval, interval / 2);
+  if (state->listView.processList) state->listView.processList->SetUpdateInterval(interval);
+  state->refreshInterval = interval;
+  ReplaceViewSubmenu(GetMenu(state->window), 1, BuildRateMenu(interval), g_langModule.GetLangString(IDS_RATE_MENU));
+  DrawMenuBar(state->window);
+}
+
+BOOL IsTopmost(HWND window) { return (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+
+void SetTopmost(_MAINWINDOW* state, BOOL on) {
+  HMENU view = GetSubMenu(GetMenu(state->window), 1);
+  if (view)
+    ModifyMenuW(view, 3, MF_BYPOSITION | MF_STRING | (on ? MF_CHECKED : MF_UNCHECKED), IDM_TOPMOST,
+                g_langModule.GetLangString(IDS_TOPMOST));
+  const UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+  HWND where = on ? HWND_TOPMOST : HWND_NOTOPMOST;
+  for (DWORD i = 0; i < state->registeredCount; ++i) SetWindowPos(state->registered[i], where, 0, 0, 0, 0, flags);
+  SetWindowPos(state->window, where, 0, 0, 0, 0, flags);
+}
+
+// Menu commands whose windows are not part of the program yet: shown, but grey.
+const UINT kUnavailableCommands[] = {IDM_NEW_TASK, IDM_RESUME_ALL, IDM_REBOOT, IDM_LOGOFF,     IDM_POWEROFF,
+                                     IDM_OPTIONS,  IDM_INFO,       IDM_LOADSENTRY, IDM_HEAPSENTRY};
+
+void SetUpMenu(_MAINWINDOW* state) {
+  HMENU bar = GetMenu(state->window);
+  for (UINT id : kUnavailableCommands) EnableMenuItem(bar, id, MF_BYCOMMAND | MF_GRAYED);
+  RebuildSortMenu(state);
+}
+
+void SelectionChanged(_MAINWINDOW* state) {
+  DWORD pid = GetSelectedProcessID(state->listView.listView);
+  if (pid != state->selectedProcess) state->selectedProcess = pid;
+}
+
+// ---- commands ---------------------------------------------------------------------
+
+void OpenShell(HWND dlg, const wchar_t* target) {
+  ShellExecuteW(dlg, nullptr, target, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void OpenHelp(HWND dlg) {
+  // The help file lies next to the program.
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) path[0] = 0;
+  PathRemoveFileSpecW(path);
+  wchar_t file[MAX_PATH];
+  quarl::FormatW(file, MAX_PATH, path[0] ? L"%s\\%s" : L"%s%s", path, g_langModule.GetLangString(IDS_HELP_FILE));
+  INT_PTR r = reinterpret_cast<INT_PTR>(ShellExecuteW(dlg, nullptr, file, nullptr, nullptr, SW_SHOWNORMAL));
+  if (r <= 32) {
+    wchar_t text[256], caption[128];
+    quarl::CopyW(text, 256, g_langModule.GetLangString(IDS_HELP_MISSING));
+    quarl::CopyW(caption, 128, g_langModule.GetLangString(IDS_HELP));
+    MessageBoxW(dlg, text, caption, MB_OK | MB_ICONERROR);
+  }
+}
+
+BOOL OnCommand(HWND dlg, _MAINWINDOW* state, UINT id) {
+  _PROCESSLISTVIEW& lv = state->listView;
+  DWORD mode = lv.sortMode;
+  BOOL reverse = lv.reverse;
+  if (ApplySortCommand(id, &mode, &reverse)) {
+    ChangeSort(state, mode, reverse);
+    return TRUE;
+  }
+  if (DWORD interval = RateCommandInterval(id)) {
+    SetRefreshInterval(state, interval);
+    return TRUE;
+  }
+  switch (id) {
+    case IDM_CLOSE:
+    case IDM_QUIT_ALT:
+    case IDM_QUIT_ELEVATED:
+      DestroyWindow(dlg);
+      PostQuitMessage(id);
+      return TRUE;
+    case IDM_TOPMOST:
+      SetTopmost(state, !IsTopmost(dlg));
+      return TRUE;
+    case IDM_HELP:
+      OpenHelp(dlg);
+      return TRUE;
+    case IDM_WEB:
+      OpenShell(dlg, L"https://www.quenby-software.example/");
+      return TRUE;
+    case IDM_UPDATES:
+      OpenShell(dlg, g_langModule.GetLangString(IDS_PRODUCT_PAGE));
+      return TRUE;
+    case IDM_LANGUAGE:
+      // The language module keeps a value of its own for the next start; both
+      // must name the new language, or the next run would mix two.
+      quarl::LanguageSettingsDialog(dlg);
+      if (DWORD stored = regOptions.GetOptionDWORD(L"LangID", 0)) g_langModule.SelectLanguage(stored);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+BOOL OnNotify(_MAINWINDOW* state, const NMHDR* hdr) {
+  _PROCESSLISTVIEW& lv = state->listView;
+  if (hdr->hwndFrom != lv.listView) return FALSE;
+  SelectionChanged(state);
+  if (hdr->code == LVN_COLUMNCLICK) {
+    DWORD mode = lv.sortMode;
+    BOOL reverse = lv.reverse;
+    if (ApplyColumnClick(reinterpret_cast<const NMLISTVIEW*>(hdr)->iSubItem, &mode, &reverse))
+      ChangeSort(state, mode, reverse);
+  }
+  return TRUE;
+}
+
+void OnTimer(HWND dlg, _MAINWINDOW* state, UINT_PTR id) {
+  if (id == kTimerList) {
+    if ((GetAsyncKeyState(VK_MENU) & 0x8000) && (GetAsyncKeyState(VK_LCONTROL) & 0x8000) &&
+        (GetAsyncKeyState(VK_F11) & 0x8000)) {
+      ShowWindow(dlg, SW_SHOW);
+      if (IsIconic(dlg)) {
+        ShowWindow(dlg, SW_RESTORE);
+        SetForegroundWindow(dlg);
+      }
+    }
+  } else if (id == kTimerPanel) {
+    SetTimer(dlg, kTimerPanel, EffectiveInterval(state->refreshInterval), nullptr);
+  }
+}
+
+// ---- window set-up --------------------------------------------------------------
+
 void SetUpListView(_MAINWINDOW* state, HWND dlg) {
   _PROCESSLISTVIEW& lv = state->listView;
-  lv.listView = GetDlgItem(dlg, IDC_PROCESS_LIST);
-  SetWindowLongPtrW(lv.listView, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&lv));
-  ListView_SetExtendedListViewStyle(lv.listView, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
+  lv.processList = &g_processList;
+  SetUpProcessListView(&lv, GetDlgItem(dlg, IDC_PROCESS_LIST), g_processList.GetImageList());
   lv.sortMode = regOptions.GetOptionDWORD(L"TaskListSortMode", 1);
-  if (lv.sortMode > 12) lv.sortMode = 1;
+  if (lv.sortMode >= DWORD(kSortModes)) lv.sortMode = 1;
   lv.reverse = regOptions.GetOptionBOOL(L"TaskListSortReverse", FALSE);
-  state->refreshInterval = regOptions.GetOptionDWORD(L"UpdateInterval", kDefaultInterval);
-  if (regOptions.GetOptionBOOL(L"Topmost", FALSE))
-    SetWindowPos(dlg, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  state->selectedProcess = kNoProcess;
 }
 
 BOOL OnInitDialog(HWND dlg, _MAINWINDOW* state) {
@@ -66,6 +217,9 @@ BOOL OnInitDialog(HWND dlg, _MAINWINDOW* state) {
   if (old) DestroyMenu(old);
 
   SetUpListView(state, dlg);
+  SetUpMenu(state);
+  SetRefreshInterval(state, regOptions.GetOptionDWORD(L"UpdateInterval", kDefaultInterval));
+  SetTopmost(state, regOptions.GetOptionBOOL(L"Topmost", FALSE));
   UINT period = EffectiveInterval(state->refreshInterval);
   SetTimer(dlg, kTimerList, period, nullptr);
   SetTimer(dlg, kTimerPanel, period, nullptr);
@@ -76,6 +230,8 @@ BOOL OnInitDialog(HWND dlg, _MAINWINDOW* state) {
   // A window stored minimised or hidden opens shown at its stored place.
   if (!quarl::RestoreWindowPlacement(dlg, L"MainWndPlacement", TRUE, FALSE))
     SetWindowPos(dlg, nullptr, 0, 0, kDefaultWidth, kDefaultHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RefreshList(state);
+  SelectionChanged(state);
   ShowWindow(dlg, SW_SHOW);
   BringWindowToTop(dlg);
   LayoutMainWindow(state);
@@ -91,31 +247,36 @@ void OnDestroy(HWND dlg, _MAINWINDOW* state) {
 
 INT_PTR CALLBACK MainDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
   auto state = reinterpret_cast<_MAINWINDOW*>(GetWindowLongPtrW(dlg, GWLP_USERDATA));
+  if (msg == WM_INITDIALOG) return OnInitDialog(dlg, reinterpret_cast<_MAINWINDOW*>(lp));
+  if (!state) return FALSE;
   switch (msg) {
-    case WM_INITDIALOG:
-      return OnInitDialog(dlg, reinterpret_cast<_MAINWINDOW*>(lp));
     case WM_REFRESH:
-      if (wp != kRefreshMarker || !state) return FALSE;  // DM_GETDEFID and the like
+      if (wp != kRefreshMarker) return FALSE;  // DM_GETDEFID and the like
       RefreshViews(state);
       return TRUE;
     case WM_SIZE:
-      if (state) LayoutMainWindow(state);
+      if (wp == SIZE_MINIMIZED && regOptions.GetOptionBOOL(L"HideWhenMinimized", FALSE)) ShowWindow(dlg, SW_HIDE);
+      LayoutMainWindow(state);
+      return TRUE;
+    case WM_SIZING:
+      LimitMainSizing(wp, reinterpret_cast<RECT*>(lp));
+      SetWindowLongPtrW(dlg, DWLP_MSGRESULT, TRUE);
       return TRUE;
     case WM_TIMER:
-      // The list, panel and status timers get their work with the views.
+      OnTimer(dlg, state, wp);
       return TRUE;
+    case WM_NOTIFY:
+      return OnNotify(state, reinterpret_cast<const NMHDR*>(lp));
     case WM_COMMAND:
-      switch (LOWORD(wp)) {
-        case IDM_CLOSE:
-        case IDM_QUIT_ALT:
-        case IDM_QUIT_ELEVATED:
-          DestroyWindow(dlg);
-          PostQuitMessage(LOWORD(wp));
-          return TRUE;
-      }
-      return FALSE;
+      return OnCommand(dlg, state, LOWORD(wp));
+    case WM_PROPERTIES_OPENED:
+      RegisterFollower(state->registered, &state->registeredCount, reinterpret_cast<HWND>(wp));
+      return TRUE;
+    case WM_PROPERTIES_CLOSED:
+      UnregisterFollower(state->registered, &state->registeredCount, reinterpret_cast<HWND>(wp));
+      return TRUE;
     case WM_DESTROY:
-      if (state) OnDestroy(dlg, state);
+      OnDestroy(dlg, state);
       return TRUE;
   }
   return FALSE;
@@ -143,14 +304,17 @@ void LayoutMainWindow(_MAINWINDOW* state) {
   RECT rc;
   GetClientRect(dlg, &rc);
   SetWindowPos(GetDlgItem(dlg, IDC_PROCESS_TREE), nullptr, 0, 0, 0, 0, SWP_NOZORDER | SWP_NOACTIVATE);
-  // The toolbar, task-info panel and status bar take their shares when they exist.
-  int height = rc.bottom - rc.top - 30;
-  SetWindowPos(state->listView.listView, nullptr, rc.left + 2, rc.top + 3, rc.right - rc.left - 4,
-               height > 0 ? height : 0, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The toolbar and the task-info panel take their shares once they exist.
+  MAINLAYOUT layout = ComputeMainLayout(rc, 0, FALSE);
+  const RECT& l = layout.list;
+  SetWindowPos(state->listView.listView, nullptr, l.left, l.top, l.right > 0 ? l.right : 0,
+               l.bottom > 0 ? l.bottom : 0, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void RefreshViews(_MAINWINDOW*) {
-  // The list, panel, status bar and Process menu refresh here as they land.
+void RefreshViews(_MAINWINDOW* state) {
+  // The panel, status bar and Process menu refresh here as they land.
+  RefreshList(state);
+  SelectionChanged(state);
   InterlockedIncrement(&g_refreshCount);
 }
 
@@ -160,12 +324,10 @@ DWORD WINAPI RefreshWorker(LPVOID param) {
     DWORD start = GetTickCount();
     RefreshSystemData();
     HWND wnd = state->window;
-    if (IsWindowVisible(wnd)) {
-      if (GetForegroundWindow() == wnd)
-        RefreshViews(state);
-      else
-        SendMessageW(wnd, WM_REFRESH, kRefreshMarker, 0);
-    }
+    // Always one message to the window's thread, never the views' control calls
+    // from here: each of those would cross threads on its own (hundreds per
+    // refresh), where this way they are plain calls on that thread.
+    if (IsWindowVisible(wnd)) SendMessageW(wnd, WM_REFRESH, kRefreshMarker, 0);
     // Paced from the start of the cycle; the stop event ends the wait at shutdown.
     DWORD elapsed = GetTickCount() - start;
     DWORD interval = EffectiveInterval(state->refreshInterval);
@@ -181,9 +343,9 @@ void SaveMainWindowOptions(_MAINWINDOW* state) {
   regOptions.SetOptionDWORD(L"TaskListSortMode", state->listView.sortMode);
   regOptions.SetOptionBOOL(L"TaskListSortReverse", state->listView.reverse);
   regOptions.SetOptionDWORD(L"UpdateInterval", EffectiveInterval(state->refreshInterval));
-  regOptions.SetOptionBOOL(L"Topmost", (GetWindowLongW(dlg, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0);
-  int columns[kColumnCount] = {};
-  if (state->listView.listView) ListView_GetColumnOrderArray(state->listView.listView, kColumnCount, columns);
+  regOptions.SetOptionBOOL(L"Topmost", IsTopmost(dlg));
+  int columns[kProcessColumns] = {};
+  if (state->listView.listView) ListView_GetColumnOrderArray(state->listView.listView, kProcessColumns, columns);
   regOptions.SetOptionBINARY(L"TaskListColumns", columns, sizeof columns);
 
   for (WPARAM kind : {ICON_BIG, ICON_SMALL}) {

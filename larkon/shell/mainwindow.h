@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-class TL_PROCESSLIST;
+#include "larkon/shell/processview.h"
 
 namespace larkon {
 
@@ -12,17 +12,13 @@ namespace larkon {
 constexpr UINT WM_REFRESH = WM_USER;
 constexpr WPARAM kRefreshMarker = 4000;
 
+// A properties window follows the topmost state from its opening to its end.
+constexpr UINT WM_PROPERTIES_OPENED = WM_USER + 256;
+constexpr UINT WM_PROPERTIES_CLOSED = WM_USER + 257;
+
 constexpr UINT kTimerList = 4000, kTimerPanel = 4001, kTimerStatus = 4002, kTimerSlow = 4003;
 constexpr DWORD kDefaultInterval = 1000;
 constexpr int kDefaultWidth = 656, kDefaultHeight = 580;
-
-struct _PROCESSLISTVIEW {
-  DWORD sortMode;
-  BOOL reverse;
-  TL_PROCESSLIST* processList;
-  HWND listView;
-  DWORD spare[2];
-};
 
 struct _STATUSBAR;
 struct _TOOLBAR;

@@ -141,12 +141,12 @@ BOOL ApplyColumnClick(int column, DWORD* mode, BOOL* reverse) {
   return TRUE;
 }
 
-MAINLAYOUT ComputeMainLayout(const RECT& client, int toolbarHeight) {
+MAINLAYOUT ComputeMainLayout(const RECT& client, int toolbarHeight, BOOL havePanel) {
   MAINLAYOUT l = {};
   LONG top = client.top + (toolbarHeight > 0 ? toolbarHeight : 0);
   LONG width = client.right - client.left;
   LONG height = client.bottom - top;
-  l.showPanel = height >= 400;
+  l.showPanel = havePanel && height >= 400;
   l.showPanelRight = l.showPanel && width >= 600;
   l.list = {client.left + 2, top + 3, width - 4, height - 30 - (l.showPanel ? 180 : 0)};
   l.panel = {client.left + 11, client.bottom - 192, width - 22, 161};

@@ -6,10 +6,24 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstddef>
 #include <vector>
 
+class TL_PROCESSLIST;
+
 namespace larkon {
+
+// The process list view's state (part of the main window's; its address is the
+// list view's user data).
+struct _PROCESSLISTVIEW {
+  DWORD sortMode;
+  BOOL reverse;
+  TL_PROCESSLIST* processList;
+  HWND listView;
+  DWORD spare[2];
+};
 
 constexpr int kProcessColumns = 13;
 constexpr int kSortModes = 13;
@@ -33,6 +47,8 @@ struct PROCESSROW {
   DWORD userObjects;
   DWORD gdiObjects;
   double treePos;
+  int imageIndex;   // in the process list's image list
+  int parentCount;  // tree depth, the indent in the tree order
 };
 
 // The text of one cell. timeFormat is string 321 (day, month, year, hour,
@@ -57,8 +73,9 @@ struct MAINLAYOUT {
   BOOL showPanelRight;
 };
 
-// The client area's layout below a toolbar of that height (0 without one).
-MAINLAYOUT ComputeMainLayout(const RECT& client, int toolbarHeight);
+// The client area's layout below a toolbar of that height (0 without one); a
+// window without a task-info panel gives the list the panel's share.
+MAINLAYOUT ComputeMainLayout(const RECT& client, int toolbarHeight, BOOL havePanel = TRUE);
 
 constexpr LONG kMinMainWidth = 350;
 constexpr LONG kMinMainHeight = 300;
@@ -87,5 +104,67 @@ struct ROWPLAN {
   std::vector<DWORD> insertPids;
 };
 ROWPLAN PlanRowUpdate(const std::vector<DWORD>& rowPids, const std::vector<DWORD>& listPids);
+
+// ---- the list view itself ---------------------------------------------------------
+
+// Where the view's rows come from: the live process list, a fixed table in tests.
+class PROCESSROWSOURCE {
+ public:
+  virtual int Count() = 0;
+  // The values of the item at that list index; FALSE when it cannot be read.
+  virtual BOOL Read(int index, PROCESSROW* row) = 0;
+
+ protected:
+  ~PROCESSROWSOURCE() = default;
+};
+
+// The live list, read through its getters (each takes the list's lock). The
+// texts point into the list's items, which stay readable for a whole pass.
+class LIVEROWSOURCE final : public PROCESSROWSOURCE {
+ public:
+  explicit LIVEROWSOURCE(TL_PROCESSLIST* list) : list_(list) {}
+  int Count() override;
+  BOOL Read(int index, PROCESSROW* row) override;
+
+ private:
+  TL_PROCESSLIST* list_;
+};
+
+// The 13 columns (headers in the current language), the row images, the styles
+// and the stored column order ("TaskListColumns", used only when it is 52 bytes
+// and names every column once).
+void SetUpProcessListView(_PROCESSLISTVIEW* view, HWND listView, HIMAGELIST images);
+// The column order of creation, 0 to 12.
+void RestoreProcessColumns(_PROCESSLISTVIEW* view);
+
+struct VIEWREFRESH {
+  int removed;
+  int added;
+  BOOL sorted;
+};
+// One list refresh: rows of gone processes removed, new ones added at the top,
+// indent and image written only when they changed, texts only when they differ,
+// and one sort only when some neighbours are out of order.
+VIEWREFRESH RefreshProcessListView(_PROCESSLISTVIEW* view, PROCESSROWSOURCE* source, BOOL blankZero);
+
+constexpr DWORD kNoProcess = 0xFFFFFFFF;
+// The process of the selection mark (row 2 when there is no mark), kNoProcess
+// when that row does not exist.
+DWORD GetSelectedProcessID(HWND listView);
+
+// ---- the View menu ------------------------------------------------------------------
+
+constexpr UINT kCmdReverseSort = 221;
+constexpr UINT kCmdTopmost = 155;
+// The sort after a command of the sort submenu; FALSE for other commands.
+BOOL ApplySortCommand(UINT command, DWORD* mode, BOOL* reverse);
+// The interval of a refresh-rate command in ms; 0 for other commands.
+DWORD RateCommandInterval(UINT command);
+// The sort and refresh-rate submenus with the current state checked.
+HMENU BuildSortMenu(DWORD mode, BOOL reverse);
+HMENU BuildRateMenu(DWORD interval);
+// Puts a new submenu with that text at the position of the View menu (position
+// 1 of the bar), destroying the one it replaces.
+void ReplaceViewSubmenu(HMENU bar, int position, HMENU submenu, const wchar_t* text);
 
 }  // namespace larkon

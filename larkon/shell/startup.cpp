@@ -5,6 +5,7 @@
 
 #include "dovrak/core.h"
 #include "larkon/shell/stubs.h"
+#include "larkon/shell/systemdata.h"
 #include "quarl/appinfo.h"
 #include "quarl/language.h"
 #include "quarl/base/strfmt.h"

@@ -4,7 +4,5 @@ namespace larkon {
 
 void RegisterLauncher(BOOL) {}
 void SetUpSystemGraphs() {}
-void InitProcessList() {}
-void RefreshSystemData() {}
 
 }  // namespace larkon

@@ -10,10 +10,6 @@ namespace larkon {
 void RegisterLauncher(BOOL launchOnCtrlAltF11);
 // Icon table, system counters and the CPU and memory history graphs.
 void SetUpSystemGraphs();
-// The live process list (its collector thread stays unstarted).
-void InitProcessList();
-// One pass of the system-wide data: process list, counters, tray image, graphs.
-void RefreshSystemData();
 
 // Dialog 175: the denied shutdown privilege. Returns the "do not show this
 // warning again" state.

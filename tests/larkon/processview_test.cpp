@@ -1,10 +1,17 @@
 #include "larkon/shell/processview.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "larkon/shell/startup.h"
+#include "quarl/regoptions.h"
+#include "resources/larkon_ids.h"
+#include "tests/common/testutil.h"
 
 using larkon::PROCESSROW;
 
@@ -254,6 +261,317 @@ TEST(ProcessRows, RefreshPlanAsADiff) {
     larkon::ROWPLAN plan = larkon::PlanRowUpdate(c.rows, c.list);
     EXPECT_EQ(c.deleted, plan.deleteRows);
     EXPECT_EQ(c.inserted, plan.insertPids);
+  }
+}
+
+}  // namespace
+
+// ---- the list view control under the test display ------------------------------
+
+namespace {
+
+// A process list that is whatever the test says.
+class FakeRows final : public larkon::PROCESSROWSOURCE {
+ public:
+  std::vector<PROCESSROW> rows;
+  int Count() override { return int(rows.size()); }
+  BOOL Read(int index, PROCESSROW* row) override {
+    *row = rows[size_t(index)];
+    row->index = DWORD(index);
+    return TRUE;
+  }
+  PROCESSROW& Add(DWORD pid, const wchar_t* name, DWORD cpu = 0) {
+    PROCESSROW r = {};
+    r.pid = pid;
+    r.imageName = name;
+    r.cpuUsage = cpu;
+    r.treePos = double(rows.size());
+    rows.push_back(r);
+    return rows.back();
+  }
+};
+
+// The list view messages that change rows, counted on their way in.
+struct MessageCounts {
+  int sorts = 0, texts = 0, items = 0, inserts = 0, deletes = 0;
+};
+MessageCounts* g_counts;
+
+LRESULT CALLBACK CountingProc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+  if (g_counts) {
+    switch (msg) {
+      case LVM_SORTITEMS:
+      case LVM_SORTITEMSEX: ++g_counts->sorts; break;
+      case LVM_SETITEMTEXTW: ++g_counts->texts; break;
+      case LVM_SETITEMW: ++g_counts->items; break;
+      case LVM_INSERTITEMW: ++g_counts->inserts; break;
+      case LVM_DELETEITEM: ++g_counts->deletes; break;
+    }
+  }
+  return DefSubclassProc(w, msg, wp, lp);
+}
+
+class ProcessListWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    const std::wstring exe = testutil::SelfDir() + (sizeof(void*) == 4 ? L"Larkon.exe" : L"larkon64.exe");
+    module_ = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, module_);
+    code_ = testutil::BitnessName(L"larkon_listview_test");
+    key_ = L"Software\\Quenby Software\\" + code_;
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+    ASSERT_TRUE(regOptions.Init(HKEY_CURRENT_USER, key_.c_str()));
+    larkon::g_langModule.Init(module_, L"Larkspan", code_.c_str(), 1033);
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+    frame_ = CreateWindowExW(0, L"STATIC", L"list", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr, nullptr,
+                             nullptr);
+    ASSERT_NE(nullptr, frame_);
+    OpenList();
+  }
+  void OpenList() {
+    list_ = CreateWindowExW(0, WC_LISTVIEWW, L"",
+                            WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                                LVS_SHAREIMAGELISTS,
+                            0, 0, 580, 380, frame_, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, list_);
+    view_ = {};
+    view_.sortMode = 8;
+    larkon::SetUpProcessListView(&view_, list_, nullptr);
+    SetWindowSubclass(list_, CountingProc, 1, 0);
+    g_counts = &counts_;
+  }
+  void TearDown() override {
+    g_counts = nullptr;
+    if (frame_) DestroyWindow(frame_);
+    if (HKEY k = larkon::g_langModule.GetKey()) RegCloseKey(k);
+    larkon::g_langModule = UIL_LANGMODULE();
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+    if (module_) FreeLibrary(module_);
+  }
+  larkon::VIEWREFRESH Refresh(BOOL blankZero = TRUE) {
+    counts_ = {};
+    return larkon::RefreshProcessListView(&view_, &rows_, blankZero);
+  }
+  std::wstring Text(int row, int column) {
+    wchar_t buf[600] = L"";
+    ListView_GetItemText(list_, row, column, buf, 600);
+    return buf;
+  }
+  // One column of every row, top to bottom.
+  std::vector<std::wstring> Column(int column) {
+    std::vector<std::wstring> out;
+    for (int r = 0; r < ListView_GetItemCount(list_); ++r) out.push_back(Text(r, column));
+    return out;
+  }
+  int Indent(int row) {
+    LVITEMW item = {};
+    item.mask = LVIF_INDENT;
+    item.iItem = row;
+    ListView_GetItem(list_, &item);
+    return item.iIndent;
+  }
+  HMODULE module_ = nullptr;
+  std::wstring code_, key_;
+  HWND frame_ = nullptr, list_ = nullptr;
+  larkon::_PROCESSLISTVIEW view_ = {};
+  FakeRows rows_;
+  MessageCounts counts_;
+};
+
+using Strings = std::vector<std::wstring>;
+
+TEST_F(ProcessListWindow, RowsReadBackAndAnOrderedListIsLeftAlone) {
+  std::wstring longPath(400, L'p');
+  rows_.Add(12, L"alpha.exe", 3).path = longPath.c_str();
+  rows_.Add(4, L"beta.exe");
+  rows_.Add(40, L"gamma.exe", 50).ramBytes = 8192;
+  larkon::VIEWREFRESH r = Refresh();
+  EXPECT_EQ(3, r.added);
+  EXPECT_TRUE(r.sorted);  // new rows come in at the top, the sort puts them in place
+  EXPECT_EQ(1, counts_.sorts);
+  EXPECT_EQ((Strings{L"4", L"12", L"40"}), Column(7));
+  EXPECT_EQ((Strings{L"beta.exe", L"alpha.exe", L"gamma.exe"}), Column(0));
+  EXPECT_EQ((Strings{L"", L"3 %", L"50 %"}), Column(1));
+  EXPECT_EQ((Strings{L"", L"", L"8 KB"}), Column(3));
+  EXPECT_EQ(longPath, Text(1, 6));
+
+  // Nothing changed: no sort, no text, no image or indent written.
+  r = Refresh();
+  EXPECT_FALSE(r.sorted);
+  EXPECT_EQ(0, r.added + r.removed);
+  EXPECT_EQ(0, counts_.sorts + counts_.texts + counts_.items);
+
+  // One figure changes: one cell is written, the order stays.
+  rows_.rows[0].cpuUsage = 7;
+  r = Refresh();
+  EXPECT_EQ(1, counts_.texts);
+  EXPECT_FALSE(r.sorted);
+  EXPECT_EQ(L"7 %", Text(1, 1));
+
+  // BlankZero off shows the zeros.
+  Refresh(FALSE);
+  EXPECT_EQ((Strings{L"0 %", L"7 %", L"50 %"}), Column(1));
+}
+
+TEST_F(ProcessListWindow, EndedNeighboursGoInOnePassAndAReusedPidShowsItsNewProcess) {
+  for (DWORD pid : {8u, 12u, 16u, 20u, 24u}) rows_.Add(pid, L"old.exe");
+  Refresh();
+  // 12 and 16 end together, 20 is reused by another program, 28 starts.
+  rows_.rows = {rows_.rows[0], rows_.rows[3], rows_.rows[4]};
+  rows_.rows[1].imageName = L"new.exe";
+  rows_.Add(28, L"late.exe");
+  larkon::VIEWREFRESH r = Refresh();
+  EXPECT_EQ(2, r.removed);
+  EXPECT_EQ(2, counts_.deletes);
+  EXPECT_EQ(1, r.added);
+  EXPECT_EQ((Strings{L"8", L"20", L"24", L"28"}), Column(7));
+  EXPECT_EQ((Strings{L"old.exe", L"new.exe", L"old.exe", L"late.exe"}), Column(0));
+
+  rows_.rows.clear();
+  r = Refresh();
+  EXPECT_EQ(4, r.removed);
+  EXPECT_EQ(0, ListView_GetItemCount(list_));
+  EXPECT_EQ(larkon::kNoProcess, larkon::GetSelectedProcessID(list_));
+}
+
+TEST_F(ProcessListWindow, TreeIndentsAndSortChanges) {
+  // A root with a child and a grandchild, and a second root, in tree order.
+  rows_.Add(4, L"root.exe").parentCount = 0;
+  rows_.Add(30, L"child.exe", 9).parentCount = 1;
+  rows_.Add(31, L"grandchild.exe", 1).parentCount = 2;
+  rows_.Add(8, L"other.exe", 5).parentCount = 0;
+  view_.sortMode = larkon::kSortTree;
+  Refresh();
+  EXPECT_EQ((Strings{L"4", L"30", L"31", L"8"}), Column(7));
+  EXPECT_EQ(1, Indent(1));
+  EXPECT_EQ(2, Indent(2));
+
+  // Out of the tree: the indents go, each written once.
+  view_.sortMode = 3;  // CPU, highest first
+  Refresh();
+  EXPECT_EQ((Strings{L"30", L"8", L"31", L"4"}), Column(7));
+  EXPECT_EQ(2, counts_.items);
+  for (int row = 0; row < 4; ++row) EXPECT_EQ(0, Indent(row)) << row;
+  view_.reverse = TRUE;
+  Refresh();
+  EXPECT_EQ((Strings{L"4", L"31", L"8", L"30"}), Column(7));
+
+  // The selection: row 2 when nothing is marked.
+  EXPECT_EQ(8u, larkon::GetSelectedProcessID(list_));
+  ListView_SetSelectionMark(list_, 0);
+  EXPECT_EQ(4u, larkon::GetSelectedProcessID(list_));
+}
+
+TEST_F(ProcessListWindow, ASingleRowNeedsNoSort) {
+  rows_.Add(5, L"only.exe");
+  EXPECT_FALSE(Refresh().sorted);
+  EXPECT_EQ(0, counts_.sorts);
+  EXPECT_EQ(larkon::kNoProcess, larkon::GetSelectedProcessID(list_));  // row 2 does not exist
+}
+
+TEST_F(ProcessListWindow, HeadersAndTheStoredColumnOrder) {
+  HWND header = ListView_GetHeader(list_);
+  EXPECT_EQ(larkon::kProcessColumns, Header_GetItemCount(header));
+  auto headerText = [&](int column) {
+    wchar_t buf[64] = L"";
+    HDITEMW item = {};
+    item.mask = HDI_TEXT;
+    item.pszText = buf;
+    item.cchTextMax = 64;
+    Header_GetItem(header, column, &item);
+    return std::wstring(buf);
+  };
+  EXPECT_EQ(L"Process", headerText(0));
+  EXPECT_EQ(L"I/O", headerText(2));
+  EXPECT_EQ(L"GDI Objects", headerText(12));
+
+  struct Case {
+    std::vector<int> stored;
+    bool applied;
+  } cases[] = {
+      {{12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0}, true},
+      {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, false},         // 48 bytes
+      {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false},        // a column shown 13 times
+      {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13}, false},     // no such column
+  };
+  for (const Case& c : cases) {
+    regOptions.SetOptionBINARY(L"TaskListColumns", c.stored.data(), DWORD(c.stored.size() * sizeof(int)));
+    DestroyWindow(list_);
+    OpenList();
+    int order[larkon::kProcessColumns] = {};
+    ListView_GetColumnOrderArray(list_, larkon::kProcessColumns, order);
+    EXPECT_EQ(c.applied ? 12 : 0, order[0]) << c.stored.size();
+    EXPECT_EQ(c.applied ? 0 : 12, order[12]) << c.stored.size();
+  }
+  larkon::RestoreProcessColumns(&view_);
+  int order[larkon::kProcessColumns] = {};
+  ListView_GetColumnOrderArray(list_, larkon::kProcessColumns, order);
+  for (int i = 0; i < larkon::kProcessColumns; ++i) EXPECT_EQ(i, order[i]);
+}
+
+TEST_F(ProcessListWindow, GermanHeadersAndMenus) {
+  if (HKEY k = larkon::g_langModule.GetKey()) RegCloseKey(k);
+  larkon::g_langModule = UIL_LANGMODULE();
+  RegDeleteTreeW(HKEY_CURRENT_USER, (key_ + L"\\UILang").c_str());
+  larkon::g_langModule.Init(module_, L"Larkspan", code_.c_str(), 1031);
+  DestroyWindow(list_);
+  OpenList();
+  HWND header = ListView_GetHeader(list_);
+  wchar_t buf[64] = L"";
+  HDITEMW item = {};
+  item.mask = HDI_TEXT;
+  item.pszText = buf;
+  item.cchTextMax = 64;
+  Header_GetItem(header, 2, &item);
+  EXPECT_STREQ(L"E/A", buf);
+  Header_GetItem(header, 1, &item);
+  EXPECT_STREQ(L"CPU-Auslastung", buf);
+
+  HMENU sort = larkon::BuildSortMenu(4, TRUE);
+  GetMenuStringW(sort, IDM_SORT_MEMORY, buf, 64, MF_BYCOMMAND);
+  EXPECT_STREQ(L"Nach Speicherauslastung sortieren", buf);
+  EXPECT_EQ(UINT(MF_CHECKED), GetMenuState(sort, IDM_SORT_MEMORY, MF_BYCOMMAND) & MF_CHECKED);
+  EXPECT_EQ(UINT(MF_CHECKED), GetMenuState(sort, IDM_SORT_REVERSE, MF_BYCOMMAND) & MF_CHECKED);
+  EXPECT_EQ(0u, GetMenuState(sort, IDM_SORT_TREE, MF_BYCOMMAND) & MF_CHECKED);
+  EXPECT_EQ(16, GetMenuItemCount(sort));  // 13 modes, the reverse flag, two separators
+  DestroyMenu(sort);
+}
+
+TEST(ViewMenu, CommandsAndRates) {
+  struct Case {
+    UINT command;
+    DWORD mode;
+    BOOL reverse;
+  } cases[] = {
+      {IDM_SORT_TREE, 1, TRUE},   {IDM_SORT_START, 0, TRUE},        {IDM_SORT_NAME, 2, TRUE},
+      {IDM_SORT_PID, 8, TRUE},    {IDM_SORT_CPU, 3, TRUE},          {IDM_SORT_MEMORY, 4, TRUE},
+      {IDM_SORT_DESCRIPTION, 5, TRUE}, {IDM_SORT_COMPANY, 6, TRUE}, {IDM_SORT_PATH, 7, TRUE},
+      {IDM_SORT_USER, 9, TRUE},   {IDM_SORT_HANDLES, 10, TRUE},     {IDM_SORT_USEROBJECTS, 11, TRUE},
+      {IDM_SORT_GDIOBJECTS, 12, TRUE}, {IDM_SORT_REVERSE, 5, FALSE},  // keeps the mode, turns the flag
+  };
+  for (const Case& c : cases) {
+    DWORD mode = 5;
+    BOOL reverse = TRUE;  // a sort command keeps the flag
+    EXPECT_TRUE(larkon::ApplySortCommand(c.command, &mode, &reverse)) << c.command;
+    EXPECT_EQ(c.mode, mode) << c.command;
+    EXPECT_EQ(c.reverse, reverse) << c.command;
+  }
+  DWORD mode = 5;
+  BOOL reverse = FALSE;
+  EXPECT_FALSE(larkon::ApplySortCommand(IDM_TOPMOST, &mode, &reverse));
+  EXPECT_EQ(5u, mode);
+
+  const std::pair<UINT, DWORD> rates[] = {{IDM_RATE_3S, 3000}, {IDM_RATE_1S, 1000}, {IDM_RATE_500MS, 500},
+                                          {IDM_RATE_250MS, 250}, {IDM_RATE_100MS, 100}, {IDM_TOPMOST, 0}};
+  for (const auto& r : rates) EXPECT_EQ(r.second, larkon::RateCommandInterval(r.first)) << r.first;
+  for (DWORD interval : {0u, 100u, 3000u}) {
+    HMENU menu = larkon::BuildRateMenu(interval);
+    UINT checked = 0;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i)
+      if (GetMenuState(menu, UINT(i), MF_BYPOSITION) & MF_CHECKED) checked = GetMenuItemID(menu, i);
+    EXPECT_EQ(interval == 3000 ? UINT(IDM_RATE_3S) : UINT(IDM_RATE_100MS), checked) << interval;
+    DestroyMenu(menu);
   }
 }
 
