@@ -21,6 +21,7 @@ namespace larkon {
 _MAINWINDOW g_mainWindow;
 HWND g_hMainWnd;
 volatile LONG g_refreshCount;
+HANDLE g_refreshEvent;
 
 namespace {
 
@@ -316,6 +317,7 @@ void RefreshViews(_MAINWINDOW* state) {
   RefreshList(state);
   SelectionChanged(state);
   InterlockedIncrement(&g_refreshCount);
+  if (g_refreshEvent) SetEvent(g_refreshEvent);
 }
 
 DWORD WINAPI RefreshWorker(LPVOID param) {

@@ -56,5 +56,7 @@ void LayoutMainWindow(_MAINWINDOW* state);
 
 // Number of RefreshViews runs so far (for diagnostics and tests).
 extern volatile LONG g_refreshCount;
+// When set, signalled after every RefreshViews, so a test can wait for refreshes.
+extern HANDLE g_refreshEvent;
 
 }  // namespace larkon
