@@ -163,14 +163,16 @@ BOOL OnCommand(HWND dlg, _MAINWINDOW* state, UINT id) {
 BOOL OnNotify(_MAINWINDOW* state, const NMHDR* hdr) {
   _PROCESSLISTVIEW& lv = state->listView;
   if (hdr->hwndFrom != lv.listView) return FALSE;
-  SelectionChanged(state);
+  // Painting notifications come by the row and never move the selection.
+  if (hdr->code != NM_CUSTOMDRAW) SelectionChanged(state);
   if (hdr->code == LVN_COLUMNCLICK) {
     DWORD mode = lv.sortMode;
     BOOL reverse = lv.reverse;
     if (ApplyColumnClick(reinterpret_cast<const NMLISTVIEW*>(hdr)->iSubItem, &mode, &reverse))
       ChangeSort(state, mode, reverse);
+    return TRUE;
   }
-  return TRUE;
+  return FALSE;  // the control's defaults for everything else
 }
 
 void OnTimer(HWND dlg, _MAINWINDOW* state, UINT_PTR id) {

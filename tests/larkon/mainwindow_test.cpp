@@ -97,11 +97,7 @@ class MainWindowSpawn : public testing::Test {
   }
   std::wstring CellOf(int row, int column) {
     wchar_t buf[600] = L"";
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = buf;
-    item.cchTextMax = 600;
-    SendMessageW(list_, LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&item));
+    ListView_GetItemText(list_, row, column, buf, 600);
     return buf;
   }
   UINT CheckedIn(int viewPosition) {
