@@ -3,7 +3,8 @@
 // speed, both running at the same time with 100 idle child processes of this
 // bench. Prints one "name: value" line per figure.
 //
-//   lk_mainbench64.exe [seconds]     (measured span, default 20)
+//   lk_mainbench64.exe [seconds [interval]]   (measured span, default 20; the main
+//                                            program's refresh in ms, default 100)
 //
 // Both programs store their options when they close. The bench sets what it
 // needs before it starts them, closes them the way a user would, and then puts
@@ -21,6 +22,7 @@
 #include <cwchar>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kinetra/ntapi.h"
@@ -40,7 +42,7 @@ constexpr DWORD kCloseWaitMs = 10000;   // for each polite request to close
 const wchar_t kMainImage[] = L"larkon64.exe";
 const wchar_t kMainKey[] = L"Software\\Quenby Software\\larkon";
 const wchar_t kMainMutex[] = L"Quenby.larkon/running";
-constexpr DWORD kMainIntervalMs = 100;  // its fastest refresh
+DWORD g_mainIntervalMs = 100;  // its fastest refresh unless told otherwise
 constexpr DWORD kFallbackLang = 1033;   // without a stored language it asks for one first
 
 // ---- Wine's task manager (ids from its resource script) --------------------------
@@ -502,20 +504,31 @@ class CpuTally {
       ULONG_PTR tid = ULONG_PTR(t.ClientId.UniqueThread);
       now[tid] = cpu;
       auto seen = last_.find(tid);
+      ULONGLONG gained = 0;
       if (seen != last_.end())
-        total_ += cpu >= seen->second ? cpu - seen->second : 0;
+        gained = cpu >= seen->second ? cpu - seen->second : 0;
       else if (!baseline)
-        total_ += cpu;
+        gained = cpu;
+      total_ += gained;
+      perThread_[tid] += gained;
     }
     last_.swap(now);
     threads_ = r->NumberOfThreads;
     return true;
   }
   double Ms() const { return double(total_) / 10000.0; }
+  // Each thread's share, largest first, in ms.
+  std::vector<double> ThreadMs() const {
+    std::vector<double> out;
+    for (const auto& t : perThread_) out.push_back(double(t.second) / 10000.0);
+    std::sort(out.rbegin(), out.rend());
+    return out;
+  }
   ULONG Threads() const { return threads_; }
 
  private:
   std::map<ULONG_PTR, ULONGLONG> last_;
+  std::map<ULONG_PTR, ULONGLONG> perThread_;
   ULONGLONG total_ = 0;  // 100 ns units
   ULONG threads_ = 0;
 };
@@ -541,13 +554,13 @@ Memory MemoryOf(HANDLE process) {
 bool PrepareMainOptions() {
   DWORD lang = 0;
   if (!GetDword(kMainKey, L"LangID", &lang) || lang == 0) lang = kFallbackLang;
-  bool ok = SetDword(kMainKey, L"UpdateInterval", kMainIntervalMs) == ERROR_SUCCESS &&
+  bool ok = SetDword(kMainKey, L"UpdateInterval", g_mainIntervalMs) == ERROR_SUCCESS &&
             SetDword(kMainKey, L"LangID", lang) == ERROR_SUCCESS &&
             SetDword(kMainKey, L"ShutdownPrivilegeNoWarn", 1) == ERROR_SUCCESS &&
             // An elevation request would start a second copy and end this one.
             SetDword(kMainKey, L"RequestElevation", 0) == ERROR_SUCCESS;
   std::printf("larkon64 options: UpdateInterval=%lu LangID=%lu ShutdownPrivilegeNoWarn=1 RequestElevation=0\n",
-              kMainIntervalMs, lang);
+              g_mainIntervalMs, lang);
   return ok;
 }
 
@@ -618,6 +631,7 @@ void ArrangeSideBySide(HWND left, HWND right) {
 int wmain(int argc, wchar_t** argv) {
   if (argc > 2 && wcscmp(argv[1], L"--idle") == 0) return RunIdleChild(argv[2]);
   double spanS = argc > 1 ? _wtof(argv[1]) : kDefaultSpanS;
+  if (argc > 2 && _wtoi(argv[2]) > 0) g_mainIntervalMs = DWORD(_wtoi(argv[2]));
   if (!(spanS > 0)) {
     std::printf("usage: lk_mainbench64.exe [seconds]\n");
     return 2;
@@ -716,7 +730,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("span s: %.1f\n", wallMs / 1000.0);
   std::printf("idle children: %d\n", kIdleChildren);
   std::printf("processes in system: %d (min %d, max %d)\n", snap.Count(), processesMin, processesMax);
-  std::printf("larkon64 refresh period ms: %lu\n", kMainIntervalMs);
+  std::printf("larkon64 refresh period ms: %lu\n", g_mainIntervalMs);
   std::printf("taskmgr refresh period ms: %lu (update speed High, the fastest; process page shown)\n",
               kTmHighPeriodMs);
   std::printf("cpu source: thread times of the system process snapshot, sampled every %lu ms\n", kSampleMs);
@@ -726,6 +740,11 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("taskmgr list items: %d\n", ListItems(tm.Window(), 0, kTmProcessList));
   std::printf("larkon64 cpu ms/s: %.2f\n", mainRate);
   std::printf("taskmgr cpu ms/s: %.2f\n", tmRate);
+  for (const auto& [label, tally] : {std::pair<const char*, const CpuTally*>{"larkon64", &mainCpu}, {"taskmgr", &tmCpu}}) {
+    std::printf("%s cpu ms/s by thread:", label);
+    for (double ms : tally->ThreadMs()) std::printf(" %.2f", ms * 1000.0 / wallMs);
+    std::printf("\n");
+  }
   if (tmRate > 0)
     std::printf("ratio larkon/taskmgr: %.3f\n", mainRate / tmRate);
   else
