@@ -189,10 +189,11 @@ void KN_LOADGAUGESOURCE::LookUpAccount(const BYTE* sid, DWORD sidLength, wchar_t
   quarl::CopyW(name, cch, account);
 }
 
-void KN_LOADGAUGESOURCE::FillExtras(DWORD pid, KN_PROCESS_EXTRAS* out) {
+void KN_LOADGAUGESOURCE::FillExtras(DWORD pid, const wchar_t* knownUser, KN_PROCESS_EXTRAS* out) {
   memset(out, 0, sizeof *out);
   if (seams_.processExtras) {
     if (!seams_.processExtras(pid, out)) memset(out, 0, sizeof *out);
+    if (knownUser) quarl::CopyW(out->userName, 260, knownUser);
     return;
   }
   if (pid == 0) return;
@@ -201,7 +202,9 @@ void KN_LOADGAUGESOURCE::FillExtras(DWORD pid, KN_PROCESS_EXTRAS* out) {
   // The token's user gives the same account name that impersonating the token
   // and asking for the user name would, without changing this thread's identity.
   HANDLE token = nullptr;
-  if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
+  if (knownUser) {
+    quarl::CopyW(out->userName, 260, knownUser);
+  } else if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
     alignas(8) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD length = 0;
     if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length)) {
@@ -335,8 +338,11 @@ BOOL KN_LOADGAUGESOURCE::Update() {
       d.workingSetDelta = SIZE_T(Abs(d.workingSet, before->workingSet));
       d.pageFaultDelta = DWORD(Abs(d.pageFaults, before->pageFaults));
     }
+    d.createTime = r->CreateTime.QuadPart;
+    // Only the very same process (PID and creation time) hands its name on.
+    const bool sameProcess = before && d.createTime != 0 && before->createTime == d.createTime;
     KN_PROCESS_EXTRAS extras;
-    FillExtras(d.pid, &extras);
+    FillExtras(d.pid, sameProcess && before->userName[0] ? before->userName : nullptr, &extras);
     quarl::CopyW(d.userName, 260, extras.userName);
     d.userObjects = extras.userObjects;
     d.gdiObjects = extras.gdiObjects;

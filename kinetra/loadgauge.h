@@ -47,6 +47,7 @@ struct KN_PROCESSPERFDATA {
   SIZE_T privateBytes;
   ULONGLONG userTime;
   ULONGLONG kernelTime;
+  LONGLONG createTime;  // from the snapshot; 0 when it gave none
 };
 
 using PFN_LoadGaugeTicks = DWORD(WINAPI*)();
@@ -153,7 +154,9 @@ class KINETRA_API KN_LOADGAUGESOURCE {
   T ReadRecord(DWORD pid, F field);
   template <typename T, typename F>
   T ReadSystem(F field);
-  void FillExtras(DWORD pid, KN_PROCESS_EXTRAS* out);
+  // knownUser: the name of the same process from the last refresh, or null; a
+  // process keeps its token's user for life, so it is not asked again.
+  void FillExtras(DWORD pid, const wchar_t* knownUser, KN_PROCESS_EXTRAS* out);
   void LookUpAccount(const BYTE* sid, DWORD sidLength, wchar_t* name, size_t cch);
   ULONGLONG PagesToKB(ULONGLONG pages) const;
 

@@ -315,6 +315,37 @@ TEST_F(LoadGauge, ExtrasComeFromTheOpenedProcess) {
   EXPECT_STREQ(L"untouched", name);
 }
 
+TEST_F(LoadGauge, AUserNameIsAskedOncePerProcess) {
+  // The extras would now give another name: the same process keeps the one it
+  // had; a new process under a reused PID, or one without a creation time, asks.
+  KN_PROCESS_EXTRAS e = {};
+  quarl::CopyW(e.userName, 260, L"alice");
+  e.gdiObjects = 5;
+  extras[100] = extras[200] = extras[300] = e;
+  fake::Proc a = P(100, L"a.exe", 0, 0, 0, 0), b = P(200, L"b.exe", 0, 0, 0, 0), c = P(300, L"c.exe", 0, 0, 0, 0);
+  a.createTime = b.createTime = 5 * kSecond;
+  Load({a, b, c});
+  Source source;
+  Start(source);
+  source.Update();
+  for (auto& [pid, x] : extras) {
+    quarl::CopyW(x.userName, 260, L"bob");
+    x.gdiObjects = 6;
+  }
+  b.createTime = 9 * kSecond;  // 200 is another process now
+  Load({a, b, c});
+  SetSample(3 * kSecond, 0, 0);
+  ASSERT_TRUE(source.Update());
+  wchar_t name[64];
+  ASSERT_TRUE(source.GetProcessUsername(100, name, 64));
+  EXPECT_STREQ(L"alice", name);
+  EXPECT_EQ(6u, source.GetProcessGDIObjectCount(100));  // the counters are still asked
+  ASSERT_TRUE(source.GetProcessUsername(200, name, 64));
+  EXPECT_STREQ(L"bob", name);
+  ASSERT_TRUE(source.GetProcessUsername(300, name, 64));
+  EXPECT_STREQ(L"bob", name);
+}
+
 TEST(LoadGaugeLive, GlobalSourceKnowsThisProcess) {
   KN_LOADGAUGESOURCE* source = kinetra::GetGlobalLoadGaugeSourcePtr();
   ASSERT_EQ(source, kinetra::GetGlobalLoadGaugeSourcePtr());
