@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <cwctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -381,6 +383,30 @@ class ProcessListWindow : public testing::Test {
 
 using Strings = std::vector<std::wstring>;
 
+// The main menu of the module's language: no two items of one popup share an
+// access key, and the View menu has the places its items are rewritten at.
+void ExpectMainMenuShape(HMENU bar, const char* language) {
+  ASSERT_NE(nullptr, bar) << language;
+  std::vector<HMENU> popups = {bar};
+  for (size_t p = 0; p < popups.size(); ++p) {
+    std::wstring keys;
+    for (int i = 0; i < GetMenuItemCount(popups[p]); ++i) {
+      if (HMENU sub = GetSubMenu(popups[p], i)) popups.push_back(sub);
+      wchar_t text[128] = L"";
+      GetMenuStringW(popups[p], UINT(i), text, 128, MF_BYPOSITION);
+      const wchar_t* amp = wcschr(text, L'&');
+      if (!amp || !amp[1]) continue;
+      wchar_t key = wchar_t(towupper(amp[1]));
+      EXPECT_EQ(std::wstring::npos, keys.find(key)) << language << ": " << std::string(1, char(key)) << " twice";
+      keys += key;
+    }
+  }
+  HMENU view = GetSubMenu(bar, 1);
+  EXPECT_NE(nullptr, GetSubMenu(view, 0)) << language;
+  EXPECT_NE(nullptr, GetSubMenu(view, 1)) << language;
+  EXPECT_EQ(UINT(IDM_TOPMOST), GetMenuItemID(view, 3)) << language;
+}
+
 TEST_F(ProcessListWindow, RowsReadBackAndAnOrderedListIsLeftAlone) {
   std::wstring longPath(400, L'p');
   rows_.Add(12, L"alpha.exe", 3).path = longPath.c_str();
@@ -408,6 +434,16 @@ TEST_F(ProcessListWindow, RowsReadBackAndAnOrderedListIsLeftAlone) {
   EXPECT_EQ(1, counts_.texts);
   EXPECT_FALSE(r.sorted);
   EXPECT_EQ(L"7 %", Text(1, 1));
+
+  // Only an image changes: one item write, and the row shows it.
+  rows_.rows[1].imageIndex = 3;
+  Refresh();
+  EXPECT_EQ(1, counts_.items);
+  LVITEMW img = {};
+  img.mask = LVIF_IMAGE;
+  img.iItem = 0;
+  ListView_GetItem(list_, &img);
+  EXPECT_EQ(3, img.iImage);
 
   // BlankZero off shows the zeros.
   Refresh(FALSE);
@@ -485,6 +521,9 @@ TEST_F(ProcessListWindow, HeadersAndTheStoredColumnOrder) {
   EXPECT_EQ(L"Process", headerText(0));
   EXPECT_EQ(L"I/O", headerText(2));
   EXPECT_EQ(L"GDI Objects", headerText(12));
+  HMENU english = larkon::g_langModule.LoadLangMenu(IDM_MAIN);
+  ExpectMainMenuShape(english, "English");
+  DestroyMenu(english);
 
   struct Case {
     std::vector<int> stored;
@@ -527,6 +566,9 @@ TEST_F(ProcessListWindow, GermanHeadersAndMenus) {
   EXPECT_STREQ(L"E/A", buf);
   Header_GetItem(header, 1, &item);
   EXPECT_STREQ(L"CPU-Auslastung", buf);
+  HMENU german = larkon::g_langModule.LoadLangMenu(IDM_MAIN);
+  ExpectMainMenuShape(german, "German");
+  DestroyMenu(german);
 
   HMENU sort = larkon::BuildSortMenu(4, TRUE);
   GetMenuStringW(sort, IDM_SORT_MEMORY, buf, 64, MF_BYCOMMAND);
