@@ -203,6 +203,8 @@ TEST_F(MainWindowSpawn, ChildrenAppearAndVanishWithinARefreshAndEveryCommandWork
   EXPECT_EQ(ERROR_SUCCESS,
             RegGetValueW(HKEY_CURRENT_USER, key_.c_str(), L"TaskListColumns", RRF_RT_REG_BINARY, nullptr, order, &size));
   for (int i = 0; i < 13; ++i) EXPECT_EQ(i, order[i]);
+  // The list view shared the process list's image list; its end leaves it alive.
+  EXPECT_GE(ImageList_GetImageCount(larkon::g_processList.GetImageList()), 1);
   DestroyWindow(follower);
   DestroyWindow(gone);
 }
