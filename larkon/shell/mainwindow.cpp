@@ -46,17 +46,28 @@ void RefreshList(_MAINWINDOW* state) {
   RefreshProcessListView(&state->listView, &source, regOptions.GetOptionBOOL(L"BlankZero", TRUE));
 }
 
+// The language module's texts live in a small ring shared by all threads: a
+// title is copied out before the items take further ones.
+void ReplaceViewSubmenuTitled(_MAINWINDOW* state, int position, UINT title, HMENU submenu) {
+  wchar_t text[128];
+  quarl::CopyW(text, 128, g_langModule.GetLangString(title));
+  ReplaceViewSubmenu(GetMenu(state->window), position, submenu, text);
+  DrawMenuBar(state->window);
+}
+
 void RebuildSortMenu(_MAINWINDOW* state) {
   const _PROCESSLISTVIEW& lv = state->listView;
-  ReplaceViewSubmenu(GetMenu(state->window), 0, BuildSortMenu(lv.sortMode, lv.reverse),
-                     g_langModule.GetLangString(IDS_SORT_MENU));
-  DrawMenuBar(state->window);
+  ReplaceViewSubmenuTitled(state, 0, IDS_SORT_MENU, BuildSortMenu(lv.sortMode, lv.reverse));
 }
 
 void ChangeSort(_MAINWINDOW* state, DWORD mode, BOOL reverse) {
   state->listView.sortMode = mode;
   state->listView.reverse = reverse;
-  RefreshList(state);
+  // While a pass runs the list is not read: the refresh right after it sorts.
+  if (TryLockSystemData()) {
+    RefreshList(state);
+    UnlockSystemData();
+  }
   RebuildSortMenu(state);
 }
 
@@ -64,8 +75,7 @@ void SetRefreshInterval(_MAINWINDOW* state, DWORD interval) {
   if (g_perfSource) g_perfSource->SetUpdateInterval(interval, interval / 2);
   if (state->listView.processList) state->listView.processList->SetUpdateInterval(interval);
   state->refreshInterval = interval;
-  ReplaceViewSubmenu(GetMenu(state->window), 1, BuildRateMenu(interval), g_langModule.GetLangString(IDS_RATE_MENU));
-  DrawMenuBar(state->window);
+  ReplaceViewSubmenuTitled(state, 1, IDS_RATE_MENU, BuildRateMenu(interval));
 }
 
 BOOL IsTopmost(HWND window) { return (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
@@ -316,7 +326,9 @@ void LayoutMainWindow(_MAINWINDOW* state) {
 
 void RefreshViews(_MAINWINDOW* state) {
   // The panel, status bar and Process menu refresh here as they land.
+  LockSystemData();
   RefreshList(state);
+  UnlockSystemData();
   SelectionChanged(state);
   InterlockedIncrement(&g_refreshCount);
   if (g_refreshEvent) SetEvent(g_refreshEvent);
@@ -363,7 +375,11 @@ DWORD RunMainWindow(int showCommand) {
   g_mainWindow.showCommand = showCommand;
   g_workerStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE thread = CreateThread(nullptr, 0, MainWindowThread, &g_mainWindow, 0, nullptr);
-  if (!thread) return 0;
+  if (!thread) {
+    CloseHandle(g_workerStop);
+    g_workerStop = nullptr;
+    return 0;
+  }
   for (;;) {
     DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT);
     if (r != WAIT_OBJECT_0 + 1 || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) break;
@@ -383,6 +399,9 @@ DWORD RunMainWindow(int showCommand) {
     CloseHandle(g_worker);
     g_worker = nullptr;
   }
+  CloseHandle(g_workerStop);
+  g_workerStop = nullptr;
+  CloseHandle(thread);
   return code;
 }
 

@@ -145,7 +145,11 @@ void SetUpProcessListView(_PROCESSLISTVIEW* view, HWND listView, HIMAGELIST imag
   view->listView = listView;
   SetWindowLongPtrW(listView, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
   ListView_SetExtendedListViewStyle(listView, LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
-  if (images) ListView_SetImageList(listView, images, LVSIL_SMALL);
+  if (images) {
+    // The images belong to the process list, which outlives this control.
+    SetWindowLongW(listView, GWL_STYLE, GetWindowLongW(listView, GWL_STYLE) | LVS_SHAREIMAGELISTS);
+    ListView_SetImageList(listView, images, LVSIL_SMALL);
+  }
   for (int c = 0; c < kProcessColumns; ++c) {
     const COLUMNDEF& col = kColumns[c];
     const wchar_t* text =
@@ -302,7 +306,11 @@ void ReplaceViewSubmenu(HMENU bar, int position, HMENU submenu, const wchar_t* t
   }
   HMENU old = GetSubMenu(view, position);
   // Inserting before removing keeps the other items' positions.
-  InsertMenuW(view, UINT(position), MF_BYPOSITION | MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(submenu), text);
+  if (!InsertMenuW(view, UINT(position), MF_BYPOSITION | MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(submenu),
+                   text)) {
+    DestroyMenu(submenu);
+    return;
+  }
   RemoveMenu(view, UINT(position + 1), MF_BYPOSITION);
   if (old) DestroyMenu(old);
 }

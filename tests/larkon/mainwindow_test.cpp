@@ -106,6 +106,10 @@ class MainWindowSpawn : public testing::Test {
       if (GetMenuState(sub, UINT(i), MF_BYPOSITION) & MF_CHECKED) return GetMenuItemID(sub, i);
     return 0;
   }
+  bool Checked(int viewPosition, UINT command) {
+    HMENU sub = GetSubMenu(GetSubMenu(GetMenu(dlg_), 1), viewPosition);
+    return sub && (GetMenuState(sub, command, MF_BYCOMMAND) & MF_CHECKED) != 0;
+  }
   void ClickColumn(int column) {
     NMLISTVIEW click = {};
     click.hdr.hwndFrom = list_;
@@ -158,8 +162,10 @@ TEST_F(MainWindowSpawn, ChildrenAppearAndVanishWithinARefreshAndEveryCommandWork
   std::vector<DWORD> pids = RowPids();
   ASSERT_GE(pids.size(), 2u);
   for (size_t i = 1; i < pids.size(); ++i) EXPECT_LT(pids[i - 1], pids[i]);
+  EXPECT_FALSE(Checked(0, IDM_SORT_REVERSE));
   ClickColumn(7);
   EXPECT_TRUE(larkon::g_mainWindow.listView.reverse);
+  EXPECT_TRUE(Checked(0, IDM_SORT_REVERSE));
   pids = RowPids();
   for (size_t i = 1; i < pids.size(); ++i) EXPECT_GT(pids[i - 1], pids[i]);
   // The I/O column sorts nothing.
@@ -182,6 +188,13 @@ TEST_F(MainWindowSpawn, ChildrenAppearAndVanishWithinARefreshAndEveryCommandWork
   EXPECT_TRUE(GetWindowLongW(dlg_, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_TRUE(GetWindowLongW(follower, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_FALSE(GetWindowLongW(gone, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  // And back: the mark goes, the followers leave the top with the window.
+  SendMessageW(dlg_, WM_COMMAND, IDM_TOPMOST, 0);
+  EXPECT_EQ(0u, GetMenuState(view, 3, MF_BYPOSITION) & MF_CHECKED);
+  EXPECT_FALSE(GetWindowLongW(dlg_, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  EXPECT_FALSE(GetWindowLongW(follower, GWL_EXSTYLE) & WS_EX_TOPMOST);
+  SendMessageW(dlg_, WM_COMMAND, IDM_TOPMOST, 0);
+  EXPECT_TRUE(GetWindowLongW(follower, GWL_EXSTYLE) & WS_EX_TOPMOST);
 
   // Sizing below the minimum stops there.
   RECT small = {0, 0, 100, 100};
