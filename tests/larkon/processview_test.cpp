@@ -196,6 +196,11 @@ TEST(MainLayout, RectanglesAndThresholds) {
     EXPECT_EQ(c.client.right - 22, l.panel.right);
     EXPECT_EQ(161, l.panel.bottom);
   }
+  // A window without a panel gives the list the panel's share at any height.
+  larkon::MAINLAYOUT bare = larkon::ComputeMainLayout({0, 0, 800, 600}, 0, FALSE);
+  EXPECT_FALSE(bare.showPanel);
+  EXPECT_FALSE(bare.showPanelRight);
+  EXPECT_EQ(570, bare.list.bottom);
 }
 
 TEST(MainLayout, SizingStopsAtTheMinimumOnTheDraggedEdge) {
