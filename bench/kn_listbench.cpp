@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchutil.h"
 #include "kinetra/ntapi.h"
 #include "kinetra/processlist.h"
 
@@ -28,16 +29,7 @@ ULONGLONG ThreadCpu100ns() {
   return (ULONGLONG(k.dwHighDateTime) << 32 | k.dwLowDateTime) + (ULONGLONG(u.dwHighDateTime) << 32 | u.dwLowDateTime);
 }
 
-double NowMs() {
-  static LARGE_INTEGER f = [] {
-    LARGE_INTEGER v;
-    QueryPerformanceFrequency(&v);
-    return v;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return double(t.QuadPart) * 1000.0 / double(f.QuadPart);
-}
+using bench::NowMs;
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());

@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/benchutil.h"
 #include "kinetra/ntapi.h"
 #include "resources/larkon_ids.h"
 
@@ -70,16 +71,7 @@ static_assert(sizeof(TASKMGR_SETTINGS_HEAD) == 44, "record layout of Wine's task
 
 // ---- small helpers --------------------------------------------------------------
 
-double NowMs() {
-  static LARGE_INTEGER f = [] {
-    LARGE_INTEGER v;
-    QueryPerformanceFrequency(&v);
-    return v;
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return double(t.QuadPart) * 1000.0 / double(f.QuadPart);
-}
+using bench::NowMs;
 
 std::wstring ModuleFolder() {
   wchar_t self[MAX_PATH] = L"";
