@@ -6,6 +6,7 @@
 
 #include "dovrak/core.h"
 #include "dovrak/libstart.h"
+#include "quarl/base/controls.h"
 #include "quarl/base/once.h"
 #include "quarl/base/strfmt.h"
 
@@ -107,17 +108,8 @@ void BRVT_SetWindowFont(HWND window, HFONT font, BOOL redraw) {
 }
 
 BOOL BRVT_SetWindowText(HWND window, const wchar_t* text) {
-  if (!text) text = L"";
-  // The whole current text: a longer one that merely begins with the new text
-  // must still be replaced.
-  const int length = GetWindowTextLengthW(window);
-  auto current = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (size_t(length) + 1) * sizeof(wchar_t)));
-  if (!current) return FALSE;
-  current[0] = 0;
-  GetWindowTextW(window, current, length + 1);
-  const bool equal = wcscmp(current, text) == 0;
-  HeapFree(GetProcessHeap(), 0, current);
-  return equal ? TRUE : SetWindowTextW(window, text);
+  return quarl::base::SetWindowTextWhenChanged(
+      window, text, [](const wchar_t* current, const wchar_t* wanted) { return wcscmp(current, wanted) == 0; });
 }
 
 BOOL BRVT_SetDlgItemText(HWND dialog, int id, const wchar_t* text) {

@@ -29,14 +29,9 @@ LRESULT Emnormal(HWND dialog, int id) { return SetFont(dialog, id, hFontNormal);
 LRESULT Emuline(HWND dialog, int id) { return SetFont(dialog, id, hFontUnderline); }
 
 BOOL SetWindowTextW(HWND window, const wchar_t* text) {
-  constexpr int kChars = 1024;
-  auto current = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, kChars * sizeof(wchar_t)));
-  if (!current) return FALSE;
-  current[0] = 0;
-  ::GetWindowTextW(window, current, kChars);
-  BOOL equal = CompareStringW(LOCALE_USER_DEFAULT, 0, current, -1, text ? text : L"", -1) == CSTR_EQUAL;
-  HeapFree(GetProcessHeap(), 0, current);
-  return equal ? TRUE : ::SetWindowTextW(window, text);
+  return base::SetWindowTextWhenChanged(window, text, [](const wchar_t* current, const wchar_t* wanted) {
+    return CompareStringW(LOCALE_USER_DEFAULT, 0, current, -1, wanted, -1) == CSTR_EQUAL;
+  });
 }
 
 BOOL SetDlgItemTextW(HWND dialog, int id, const wchar_t* text) {

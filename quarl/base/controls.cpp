@@ -6,6 +6,20 @@
 
 namespace quarl::base {
 
+BOOL SetWindowTextWhenChanged(HWND window, const wchar_t* text, PFN_SameText same) {
+  if (!text) text = L"";
+  // The whole current text: one that merely begins like the new one, or is cut
+  // where a fixed buffer would end, must not count as equal.
+  const int length = GetWindowTextLengthW(window);
+  auto current = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (size_t(length) + 1) * sizeof(wchar_t)));
+  if (!current) return FALSE;
+  current[0] = 0;
+  ::GetWindowTextW(window, current, length + 1);
+  const bool equal = same(current, text);
+  HeapFree(GetProcessHeap(), 0, current);
+  return equal ? TRUE : ::SetWindowTextW(window, text);
+}
+
 int ListViewAddColumn(HWND listView, int index, const wchar_t* text, int width, int format) {
   LVCOLUMNW col = {};
   col.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;

@@ -8,6 +8,12 @@
 
 namespace quarl::base {
 
+// Sets a window's text only when `same` finds it different from the whole current
+// text, so that unchanged texts neither flicker nor cost a repaint. TRUE when
+// equal or set; FALSE when the current text could not be read into memory.
+using PFN_SameText = bool (*)(const wchar_t* current, const wchar_t* text);
+BOOL SetWindowTextWhenChanged(HWND window, const wchar_t* text, PFN_SameText same);
+
 int ListViewAddColumn(HWND listView, int index, const wchar_t* text, int width, int format);
 // -1 for item -1 (the list view is not asked); 0 when the item does not exist.
 LPARAM ListViewGetItemParam(HWND listView, int item);

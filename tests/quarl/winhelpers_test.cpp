@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <vector>
 
 #include "quarl/appinfo.h"
@@ -36,6 +38,25 @@ TEST(WindowText, UnchangedTextSendsNothing) {
   EXPECT_EQ(1, MessageCounter::count);
   EXPECT_TRUE(quarl::SetWindowTextW(w, L"other"));
   EXPECT_EQ(1, MessageCounter::count);
+  MessageCounter::Detach(w);
+  DestroyWindow(w);
+}
+
+TEST(WindowText, TheWholeTextIsCompared) {
+  HWND w = CreateWindowExW(0, L"EDIT", L"", WS_POPUP, 0, 0, 50, 20, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, w);
+  SendMessageW(w, EM_SETLIMITTEXT, 0, 0);
+  // A long text, then its first 1023 characters: the window must show the cut
+  // one (a fixed 1024-character read took them for equal).
+  const std::wstring longer = std::wstring(1023, L'x') + L"tail", start(1023, L'x');
+  ASSERT_TRUE(quarl::SetWindowTextW(w, longer.c_str()));
+  MessageCounter::Attach(w, WM_SETTEXT);
+  EXPECT_TRUE(quarl::SetWindowTextW(w, start.c_str()));
+  EXPECT_EQ(1, MessageCounter::count);
+  EXPECT_EQ(1023, GetWindowTextLengthW(w));
+  EXPECT_TRUE(quarl::SetWindowTextW(w, longer.c_str()));
+  EXPECT_TRUE(quarl::SetWindowTextW(w, longer.c_str()));  // long and unchanged: nothing sent
+  EXPECT_EQ(2, MessageCounter::count);
   MessageCounter::Detach(w);
   DestroyWindow(w);
 }
