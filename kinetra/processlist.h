@@ -116,6 +116,12 @@ class KINETRA_API TL_PROCESSLIST {
   HIMAGELIST GetImageList() const { return imageList_; }
   // While set, readers wait (and time out).
   BOOL SetReadOnly(BOOL readOnly);
+  // A reader that takes many related values (a whole table of rows) holds passes
+  // off meanwhile, so that none changes the list between two of its getters:
+  // HoldPasses waits for a running pass, TryHoldPasses does not.
+  void HoldPasses() { EnterCriticalSection(&passLock_); }
+  BOOL TryHoldPasses() { return TryEnterCriticalSection(&passLock_); }
+  void ReleasePasses() { LeaveCriticalSection(&passLock_); }
 
   // Index of the first item with that PID; -1 when none or when the list cannot
   // be read in time.

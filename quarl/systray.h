@@ -31,7 +31,7 @@ class QUARL_API _SYSTRAYICON {
 };
 
 // Seam: tests watch what is sent to the notification area.
-using PFN_Shell_NotifyIconW = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW data);
+using PFN_Shell_NotifyIconW = base::PFN_NotifyIcon;
 QUARL_API PFN_Shell_NotifyIconW SetNotifyIconHook(PFN_Shell_NotifyIconW fn);
 
 }  // namespace quarl

@@ -41,9 +41,18 @@ void ApplyExplorerTheme(HWND dlg) {
 
 // ---- list, sort, refresh rate, topmost -------------------------------------------
 
-void RefreshList(_MAINWINDOW* state) {
-  LIVEROWSOURCE source(state->listView.processList);
+// A list refresh reads many getters; no pass may change the list between them.
+// Without waitForPass a running pass is not waited for: the refresh right after
+// it comes anyway.
+void RefreshList(_MAINWINDOW* state, BOOL waitForPass) {
+  TL_PROCESSLIST* list = state->listView.processList;
+  if (waitForPass)
+    list->HoldPasses();
+  else if (!list->TryHoldPasses())
+    return;
+  LIVEROWSOURCE source(list);
   RefreshProcessListView(&state->listView, &source, regOptions.GetOptionBOOL(L"BlankZero", TRUE));
+  list->ReleasePasses();
 }
 
 // The language module's texts live in a small ring shared by all threads: a
@@ -63,11 +72,7 @@ void RebuildSortMenu(_MAINWINDOW* state) {
 void ChangeSort(_MAINWINDOW* state, DWORD mode, BOOL reverse) {
   state->listView.sortMode = mode;
   state->listView.reverse = reverse;
-  // While a pass runs the list is not read: the refresh right after it sorts.
-  if (TryLockSystemData()) {
-    RefreshList(state);
-    UnlockSystemData();
-  }
+  RefreshList(state, FALSE);
   RebuildSortMenu(state);
 }
 
@@ -101,9 +106,9 @@ void SetUpMenu(_MAINWINDOW* state) {
   RebuildSortMenu(state);
 }
 
+// The Process menu and the per-process notes will follow the selection here.
 void SelectionChanged(_MAINWINDOW* state) {
-  DWORD pid = GetSelectedProcessID(state->listView.listView);
-  if (pid != state->selectedProcess) state->selectedProcess = pid;
+  state->selectedProcess = GetSelectedProcessID(state->listView.listView);
 }
 
 // ---- commands ---------------------------------------------------------------------
@@ -243,7 +248,7 @@ BOOL OnInitDialog(HWND dlg, _MAINWINDOW* state) {
   // A window stored minimised or hidden opens shown at its stored place.
   if (!quarl::RestoreWindowPlacement(dlg, L"MainWndPlacement", TRUE, FALSE))
     SetWindowPos(dlg, nullptr, 0, 0, kDefaultWidth, kDefaultHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  RefreshList(state);
+  RefreshList(state, TRUE);
   SelectionChanged(state);
   ShowWindow(dlg, SW_SHOW);
   BringWindowToTop(dlg);
@@ -326,9 +331,7 @@ void LayoutMainWindow(_MAINWINDOW* state) {
 
 void RefreshViews(_MAINWINDOW* state) {
   // The panel, status bar and Process menu refresh here as they land.
-  LockSystemData();
-  RefreshList(state);
-  UnlockSystemData();
+  RefreshList(state, TRUE);
   SelectionChanged(state);
   InterlockedIncrement(&g_refreshCount);
   if (g_refreshEvent) SetEvent(g_refreshEvent);

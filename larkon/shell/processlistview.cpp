@@ -9,6 +9,7 @@
 
 #include "kinetra/processlist.h"
 #include "kinetra/taskdata.h"
+#include "larkon/shell/mainwindow.h"
 #include "larkon/shell/processview.h"
 #include "larkon/shell/startup.h"
 #include "quarl/base/strfmt.h"
@@ -77,7 +78,7 @@ struct SORTITEM {
   UINT text;
   DWORD mode;
 };
-// In menu order; mode 0xFF marks a separator.
+// In menu order; command 0 marks a separator.
 const SORTITEM kSortItems[] = {
     {IDM_SORT_TREE, IDS_SORT_TREE, 1},
     {IDM_SORT_START, IDS_SORT_START, 0},
@@ -116,8 +117,8 @@ BOOL LIVEROWSOURCE::Read(int i, PROCESSROW* row) {
   *row = PROCESSROW{};
   row->index = DWORD(i);
   row->pid = list_->GetItemPID(i);
-  // 0 is also the getters' failure value; only the idle process really has it.
-  if (row->pid == 0 && list_->GetItemByPID(0) != i) return FALSE;
+  // The idle process is never an item: 0 is the getters' failure value.
+  if (row->pid == 0) return FALSE;
   row->imageName = list_->GetItemImageName(i);
   row->cpuUsage = list_->GetItemCPUUsage(i);
   if (const kinetra::_TASKDATADYNAMIC* dyn = list_->GetItemDynamicData(i)) {
@@ -255,7 +256,7 @@ DWORD GetSelectedProcessID(HWND listView) {
 // ---- the View menu ------------------------------------------------------------------
 
 BOOL ApplySortCommand(UINT command, DWORD* mode, BOOL* reverse) {
-  if (command == kCmdReverseSort) {
+  if (command == IDM_SORT_REVERSE) {
     *reverse = !*reverse;
     return TRUE;
   }
@@ -291,7 +292,7 @@ HMENU BuildSortMenu(DWORD mode, BOOL reverse) {
 
 HMENU BuildRateMenu(DWORD interval) {
   HMENU menu = CreatePopupMenu();
-  DWORD current = interval ? interval : 100;
+  DWORD current = EffectiveInterval(interval);
   for (const RATEITEM& r : kRateItems)
     AppendMenuW(menu, MF_STRING | (r.interval == current ? MF_CHECKED : 0), r.command,
                 g_langModule.GetLangString(r.text));

@@ -154,8 +154,6 @@ DWORD GetSelectedProcessID(HWND listView);
 
 // ---- the View menu ------------------------------------------------------------------
 
-constexpr UINT kCmdReverseSort = 221;
-constexpr UINT kCmdTopmost = 155;
 // The sort after a command of the sort submenu; FALSE for other commands.
 BOOL ApplySortCommand(UINT command, DWORD* mode, BOOL* reverse);
 // The interval of a refresh-rate command in ms; 0 for other commands.

@@ -11,10 +11,5 @@ extern TL_PROCESSLIST g_processList;
 void InitProcessList();
 // One pass of the system-wide data (the process list first).
 void RefreshSystemData();
-// Held by each pass: a reader of the whole list (a list refresh) takes it so that
-// no pass changes the list between its getters.
-void LockSystemData();
-BOOL TryLockSystemData();
-void UnlockSystemData();
 
 }  // namespace larkon
