@@ -1,6 +1,7 @@
 #include "tests/common/testutil.h"
 
 #include <cstdlib>
+#include <cwctype>
 #include <map>
 
 #include "quarl/base/strfmt.h"
@@ -63,6 +64,23 @@ bool SlowProcessStart() {
 std::wstring BitnessName(const wchar_t* base) {
   return std::wstring(base) + (sizeof(void*) == 8 ? L"64" : L"32");
 }
+
+std::wstring BuildFileName(const wchar_t* name32) {
+  std::wstring name(name32);
+  if (sizeof(void*) == 4) return name;
+  // Mirrors the build's naming rule (cmake/Larkon.cmake, lk_output_name).
+  const size_t dot = name.rfind(L'.');
+  std::wstring stem = name.substr(0, dot), ext = dot == std::wstring::npos ? L"" : name.substr(dot);
+  if (stem.size() >= 2 && stem.compare(stem.size() - 2, 2, L"86") == 0) {
+    stem.replace(stem.size() - 2, 2, L"64");
+  } else {
+    for (wchar_t& c : stem) c = static_cast<wchar_t>(towlower(c));
+    stem += L"64";
+  }
+  return stem + ext;
+}
+
+std::wstring BuildFilePath(const wchar_t* name32) { return SelfDir() + BuildFileName(name32); }
 
 }  // namespace testutil
 

@@ -50,6 +50,14 @@ bool SlowProcessStart();
 // of the same test can share one Windows session at the same time.
 std::wstring BitnessName(const wchar_t* base);
 
+// The file name the build gives a program or library of this test's bitness,
+// from its 32-bit name ("Larkon.exe", "quarl86.dll", "kinetra_tests.exe"): the
+// 64-bit build turns a trailing "86" into "64" and appends "64" to any other
+// name, in lower case. The one place tests learn a file name of their bitness.
+std::wstring BuildFileName(const wchar_t* name32);
+// The same name with this program's folder in front.
+std::wstring BuildFilePath(const wchar_t* name32);
+
 // Path of this program's own file, and the folder it is in (with a backslash).
 std::wstring SelfPath();
 std::wstring SelfDir();
